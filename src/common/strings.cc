@@ -1,0 +1,186 @@
+#include "common/strings.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+
+namespace quenvale {
+
+StringArray SplitString(const std::string& delimiter, const std::string& text) {
+  StringArray pieces;
+  if (delimiter.empty()) {
+    if (!text.empty()) pieces.push_back(text);
+    return pieces;
+  }
+  size_t start = 0;
+  size_t found = text.find(delimiter, start);
+  while (found != std::string::npos) {
+    pieces.push_back(text.substr(start, found - start));
+    start = found + delimiter.size();
+    // A run of delimiters separates just like one.
+    while (start < text.size() && text.compare(start, delimiter.size(), delimiter) == 0) {
+      start += delimiter.size();
+    }
+    found = text.find(delimiter, start);
+  }
+  if (start < text.size()) pieces.push_back(text.substr(start));
+  return pieces;
+}
+
+std::string JoinStrings(const std::string& delimiter, const StringArray& items) {
+  std::string joined;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) joined += delimiter;
+    joined += items[i];
+  }
+  return joined;
+}
+
+bool InStringArray(const StringArray& items, const std::string& s) {
+  for (const std::string& item : items) {
+    if (item == s) return true;
+  }
+  return false;
+}
+
+int32_t LastPos(const std::string& sub, const std::string& s) {
+  if (sub.empty() || sub.size() > s.size()) return 0;
+  size_t found = s.rfind(sub);
+  return found == std::string::npos ? 0 : static_cast<int32_t>(found + 1);
+}
+
+namespace {
+char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char UpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+}  // namespace
+
+std::string LowerCase(std::string s) {
+  for (char& c : s) c = LowerChar(c);
+  return s;
+}
+
+std::string UpperCase(std::string s) {
+  for (char& c : s) c = UpperChar(c);
+  return s;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerChar(a[i]) != LowerChar(b[i])) return false;
+  }
+  return true;
+}
+
+size_t FindNoCase(const std::string& hay, const std::string& needle) {
+  return LowerCase(hay).find(LowerCase(needle));
+}
+
+bool StartsWith(const std::string& s, const std::string& prefix) {
+  return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool EndsWith(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
+  if (from.empty()) return s;
+  size_t pos = 0;
+  while ((pos = s.find(from, pos)) != std::string::npos) {
+    s.replace(pos, from.size(), to);
+    pos += to.size();
+  }
+  return s;
+}
+
+bool TryStrToInt(const std::string& text, int32_t* value) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  bool hex = false;
+  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= text.size()) return false;
+  uint64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (hex && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    magnitude = magnitude * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+    if (magnitude > 0xFFFFFFFFull) return false;
+  }
+  int64_t result;
+  if (hex) {
+    // Hexadecimal may use all 32 bits, so $FFFFFFFF reads as -1.
+    result = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
+    if (negative) result = -result;
+    if (result > std::numeric_limits<int32_t>::max()) return false;
+  } else {
+    result = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    if (result < std::numeric_limits<int32_t>::min() ||
+        result > std::numeric_limits<int32_t>::max()) {
+      return false;
+    }
+  }
+  *value = static_cast<int32_t>(result);
+  return true;
+}
+
+int32_t StrToInt(const std::string& text) {
+  int32_t value = 0;
+  if (!TryStrToInt(text, &value)) {
+    throw ConvertError(Format("'%s' is not a valid integer value", text.c_str()));
+  }
+  return value;
+}
+
+bool StrToBool(const std::string& text) {
+  if (SameText(text, "true")) return true;
+  if (SameText(text, "false")) return false;
+  int32_t number = 0;
+  if (TryStrToInt(text, &number)) return number != 0;
+  throw ConvertError(Format("'%s' is not a valid boolean value", text.c_str()));
+}
+
+std::string LinkAddress(const std::string& address) {
+  if (address.size() <= 1) return std::string();
+  if (address.find("http") == std::string::npos) return "http://" + address;
+  return address;
+}
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string out;
+  if (n > 0) {
+    out.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(&out[0], out.size(), format, args);
+    out.resize(static_cast<size_t>(n));
+  }
+  va_end(args);
+  return out;
+}
+
+}  // namespace quenvale

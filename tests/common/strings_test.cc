@@ -1,0 +1,129 @@
+#include "common/strings.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace quenvale {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+struct SplitCase {
+  const char* delimiter;
+  const char* text;
+  StringArray pieces;
+};
+
+class SplitStringTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitStringTest, Pieces) {
+  EXPECT_EQ(SplitString(GetParam().delimiter, GetParam().text), GetParam().pieces);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SplitStringTest,
+    ::testing::Values(SplitCase{";", "a;;b", {"a", "b"}}, SplitCase{";", "a;", {"a"}},
+                      SplitCase{";", "a;;", {"a"}}, SplitCase{";", ";a", {"", "a"}},
+                      SplitCase{";", ";;a", {"", "a"}}, SplitCase{";", "", {}},
+                      SplitCase{";", "abc", {"abc"}}, SplitCase{";", "a;b;c", {"a", "b", "c"}},
+                      SplitCase{"\r\n", "one\r\n\r\ntwo\r\n", {"one", "two"}},
+                      SplitCase{"\r\n", "\r\n\r\nx", {"", "x"}},
+                      // A lone CR or LF is ordinary text.
+                      SplitCase{"\r\n", "a\nb\rc\r\nd", {"a\nb\rc", "d"}},
+                      // Overlapping delimiter starts are not matched twice.
+                      SplitCase{"\r\n", "a\r\r\nb", {"a\r", "b"}}));
+
+TEST(JoinStringsTest, DelimitersOnlyBetweenItems) {
+  EXPECT_EQ(JoinStrings(";", {"a", "b", "c"}), "a;b;c");
+  EXPECT_EQ(JoinStrings(";", {"a"}), "a");
+  EXPECT_EQ(JoinStrings(";", {}), "");
+  EXPECT_EQ(JoinStrings(";", {"", ""}), ";");
+}
+
+TEST(InStringArrayTest, ExactCaseSensitiveMatch) {
+  EXPECT_TRUE(InStringArray({"Reef", "aurora"}, "aurora"));
+  EXPECT_FALSE(InStringArray({"Reef", "aurora"}, "reef"));
+  EXPECT_FALSE(InStringArray({}, ""));
+}
+
+TEST(LastPosTest, OneBasedLastOccurrence) {
+  EXPECT_EQ(LastPos("\\", "C:\\Windows\\Demo.scr"), 11);
+  EXPECT_EQ(LastPos("\\", "Demo.scr"), 0);
+  EXPECT_EQ(LastPos("\\", "a\\"), 2);
+  EXPECT_EQ(LastPos("ab", "abxab"), 4);
+  EXPECT_EQ(LastPos("abc", "ab"), 0);
+}
+
+TEST(CaseTest, OnlyAsciiLettersChange) {
+  EXPECT_EQ(LowerCase("AbC\xC4\xE4[Z]"), "abc\xC4\xE4[z]");
+  EXPECT_EQ(UpperCase("abc\xE4{z}"), "ABC\xE4{Z}");
+  EXPECT_TRUE(SameText("Settings.TXT", "settings.txt"));
+  EXPECT_FALSE(SameText("\xC4", "\xE4"));
+  EXPECT_EQ(FindNoCase("C:\\Demo.SCR", ".scr"), 7u);
+}
+
+struct IntCase {
+  const char* text;
+  int32_t value;
+};
+
+class StrToIntValidTest : public ::testing::TestWithParam<IntCase> {};
+
+TEST_P(StrToIntValidTest, Converts) { EXPECT_EQ(StrToInt(GetParam().text), GetParam().value); }
+
+INSTANTIATE_TEST_SUITE_P(Cases, StrToIntValidTest,
+                         ::testing::Values(IntCase{"0", 0}, IntCase{"42", 42}, IntCase{"  7", 7},
+                                           IntCase{"-5", -5}, IntCase{"+5", 5},
+                                           IntCase{"$FF0000", 0xFF0000}, IntCase{"x1f", 31},
+                                           IntCase{"X1F", 31}, IntCase{"0x10", 16},
+                                           IntCase{"0X10", 16}, IntCase{"$FFFFFFFF", -1},
+                                           IntCase{"2147483647", 2147483647},
+                                           IntCase{"-2147483648", INT32_MIN},
+                                           IntCase{"007", 7}));
+
+class StrToIntInvalidTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(StrToIntInvalidTest, FailsWithTheFrameworkMessage) {
+  try {
+    StrToInt(GetParam());
+    FAIL() << "converted " << GetParam();
+  } catch (const ConvertError& e) {
+    EXPECT_EQ(std::string(e.what()), std::string("'") + GetParam() + "' is not a valid integer value");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StrToIntInvalidTest,
+                         ::testing::Values("", " ", "12 ", "1.5", "abc", "$", "0x", "-",
+                                           "2147483648", "-2147483649", "$100000000", "12ab",
+                                           "$G1"));
+
+TEST(StrToBoolTest, WordsAndNumbers) {
+  EXPECT_TRUE(StrToBool("TRUE"));
+  EXPECT_TRUE(StrToBool("true"));
+  EXPECT_FALSE(StrToBool("False"));
+  EXPECT_FALSE(StrToBool("0"));
+  EXPECT_TRUE(StrToBool("2"));
+  EXPECT_TRUE(StrToBool("-1"));
+  for (const char* bad : {"", "yes", " true", "true "}) {
+    try {
+      StrToBool(bad);
+      FAIL() << "converted '" << bad << "'";
+    } catch (const ConvertError& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("'") + bad + "' is not a valid boolean value");
+    }
+  }
+}
+
+TEST(LinkAddressTest, SchemeRule) {
+  EXPECT_EQ(LinkAddress("x"), "");
+  EXPECT_EQ(LinkAddress(""), "");
+  EXPECT_EQ(LinkAddress("www.quenvale.org"), "http://www.quenvale.org");
+  EXPECT_EQ(LinkAddress("https://a.b"), "https://a.b");
+  EXPECT_EQ(LinkAddress("a.b/?q=http"), "a.b/?q=http");
+  // The test is case-sensitive, so an upper-case scheme gets another in front.
+  EXPECT_EQ(LinkAddress("HTTP://A.B"), "http://HTTP://A.B");
+}
+
+}  // namespace
+}  // namespace quenvale
