@@ -1,0 +1,422 @@
+#include "datafile/zip_archive.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <utility>
+
+#include "datafile/crc32.h"
+#include "datafile/pkware_cipher.h"
+
+namespace quenvale {
+namespace {
+
+constexpr uint32_t kEndSignature = 0x06054b50;
+constexpr uint32_t kCentralSignature = 0x02014b50;
+constexpr uint32_t kLocalSignature = 0x04034b50;
+constexpr size_t kEndSize = 22;
+constexpr size_t kCentralSize = 46;
+constexpr size_t kLocalSize = 30;
+// The end record may be followed by a comment of up to 65535 bytes.
+constexpr uint64_t kEndSearchSpan = kEndSize + 0xFFFF;
+
+constexpr uint16_t kFlagEncrypted = 0x0001;
+constexpr uint16_t kFlagDataDescriptor = 0x0008;
+constexpr uint16_t kFlagStrongEncryption = 0x0040;
+constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kMethodDeflated = 8;
+
+constexpr size_t kReadChunk = 256 * 1024;
+constexpr size_t kMaxPasswordLength = 80;
+constexpr uint32_t kMaxReportedRepeat = 15;
+// Deflate cannot expand beyond about 1032:1; a larger claim is damage, refused before allocating.
+constexpr uint64_t kMaxDeflateRatio = 1032;
+constexpr uint64_t kDeflateSlack = 1024;
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool SameAsciiText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + ('a' - 'A'));
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + ('a' - 'A'));
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string ToBackslashes(std::string name) {
+  std::replace(name.begin(), name.end(), '/', '\\');
+  return name;
+}
+
+// Finds the end record: at the very end of the file, else before a comment. The comment may
+// itself hold the signature, so a record whose comment ends exactly at the end of the file is
+// preferred; failing that, the signature nearest the end is taken (junk after the archive).
+bool FindEndRecord(const RandomAccessFile& file, uint64_t* position, uint8_t* record) {
+  const uint64_t size = file.Size();
+  if (size < kEndSize) return false;
+  *position = size - kEndSize;
+  if (file.ReadAt(*position, kEndSize, record) && Get32(record) == kEndSignature) return true;
+
+  const uint64_t span = std::min(size, kEndSearchSpan);
+  std::vector<uint8_t> tail(static_cast<size_t>(span));
+  if (!file.ReadAt(size - span, tail.size(), tail.data())) return false;
+  size_t found = tail.size();
+  for (size_t i = tail.size() - kEndSize + 1; i-- > 0;) {
+    if (Get32(&tail[i]) != kEndSignature) continue;
+    if (found == tail.size()) found = i;
+    if (i + kEndSize + Get16(&tail[i + 20]) == tail.size()) {
+      found = i;
+      break;
+    }
+  }
+  if (found == tail.size()) return false;
+  *position = size - span + found;
+  std::memcpy(record, &tail[found], kEndSize);
+  return true;
+}
+
+// Parses the whole central directory; on failure `problem` says what is wrong.
+bool ParseDirectory(const RandomAccessFile& file, std::vector<ZipDirEntry>* entries,
+                    std::string* problem) {
+  uint8_t end[kEndSize];
+  uint64_t end_position = 0;
+  if (!FindEndRecord(file, &end_position, end)) {
+    *problem = "not a ZIP archive (no end-of-central-directory record)";
+    return false;
+  }
+  const uint16_t count = Get16(end + 10);
+  const uint32_t dir_size = Get32(end + 12);
+  const uint32_t dir_offset = Get32(end + 16);
+  if (dir_offset > end_position || dir_size > end_position - dir_offset) {
+    *problem = "damaged ZIP archive (the central directory lies outside the file)";
+    return false;
+  }
+  std::vector<uint8_t> dir(dir_size);
+  if (!file.ReadAt(dir_offset, dir.size(), dir.data())) {
+    *problem = "damaged ZIP archive (the central directory cannot be read)";
+    return false;
+  }
+
+  entries->reserve(count);
+  size_t pos = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    auto damaged = [&](const std::string& what) {
+      *problem = "damaged ZIP archive (central directory record " + std::to_string(i + 1) + " " +
+                 what + ")";
+      return false;
+    };
+    if (dir.size() - pos < kCentralSize) return damaged("is truncated");
+    const uint8_t* r = dir.data() + pos;
+    if (Get32(r) != kCentralSignature) return damaged("has a wrong signature");
+    ZipDirEntry e;
+    e.version_made_by = r[4];
+    e.host_system = r[5];
+    e.version_needed = Get16(r + 6);
+    e.flag = Get16(r + 8);
+    e.compression_method = Get16(r + 10);
+    e.mod_time_date = Get32(r + 12);
+    e.crc32 = Get32(r + 16);
+    e.compressed_size = Get32(r + 20);
+    e.uncompressed_size = Get32(r + 24);
+    e.file_name_length = Get16(r + 28);
+    e.extra_field_length = Get16(r + 30);
+    e.comment_length = Get16(r + 32);
+    e.disk_number_start = Get16(r + 34);
+    e.internal_attributes = Get16(r + 36);
+    e.external_attributes = Get32(r + 38);
+    e.local_header_offset = Get32(r + 42);
+    e.encrypted = static_cast<uint8_t>(e.flag & kFlagEncrypted);
+    if (e.file_name_length > ZipArchive::kMaxNameLength) {
+      return damaged("has a name of " + std::to_string(e.file_name_length) + " bytes");
+    }
+    const size_t variable = size_t{e.file_name_length} + e.extra_field_length + e.comment_length;
+    if (dir.size() - pos - kCentralSize < variable) return damaged("is truncated");
+    const char* text = reinterpret_cast<const char*>(r + kCentralSize);
+    e.FileName = ToBackslashes(std::string(text, e.file_name_length));
+    text += e.file_name_length;
+    e.extra_field.assign(text, e.extra_field_length);
+    text += e.extra_field_length;
+    e.comment.assign(text, e.comment_length);
+    pos += kCentralSize + variable;
+
+    // Folder records carry nothing to extract.
+    const size_t slash = e.FileName.find_last_of('\\');
+    const bool has_file_part =
+        slash == std::string::npos ? !e.FileName.empty() : slash + 1 < e.FileName.size();
+    if (has_file_part) entries->push_back(std::move(e));
+  }
+  return true;
+}
+
+class Inflater {
+ public:
+  Inflater() { ok_ = inflateInit2(&zs_, -MAX_WBITS) == Z_OK; }
+  ~Inflater() {
+    if (ok_) inflateEnd(&zs_);
+  }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+  bool ok() const { return ok_; }
+  z_stream* stream() { return &zs_; }
+
+ private:
+  z_stream zs_{};
+  bool ok_ = false;
+};
+
+// Reads `size` bytes at `offset` in chunks, decrypting each, and inflates them into `out`, which
+// must come out exactly full. Any output past its end is damage, not a reason to grow.
+ExtractStatus InflateInto(const RandomAccessFile& file, uint64_t offset, uint64_t size,
+                          PkwareCipher* cipher, uint8_t* out, size_t out_size, uint32_t* crc) {
+  Inflater inflater;
+  if (!inflater.ok()) return ExtractStatus::kDamaged;
+  z_stream* zs = inflater.stream();
+  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kReadChunk]);
+  uint8_t overflow[64];
+  bool past_end = false;
+  zs->next_out = out;
+  zs->avail_out = static_cast<uInt>(out_size);
+  uint32_t sum = 0;
+  for (;;) {
+    if (zs->avail_in == 0) {
+      if (size == 0) return ExtractStatus::kDamaged;  // compressed data ends before the stream
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(size, kReadChunk));
+      if (!file.ReadAt(offset, n, chunk.get())) return ExtractStatus::kDamaged;
+      if (cipher != nullptr) cipher->Decrypt(chunk.get(), n);
+      offset += n;
+      size -= n;
+      zs->next_in = chunk.get();
+      zs->avail_in = static_cast<uInt>(n);
+    }
+    if (zs->avail_out == 0 && !past_end) {
+      // Let inflate show whether anything follows the declared size.
+      past_end = true;
+      zs->next_out = overflow;
+      zs->avail_out = sizeof(overflow);
+    }
+    uint8_t* before = zs->next_out;
+    const int rc = inflate(zs, Z_NO_FLUSH);
+    if (past_end) {
+      if (zs->next_out != overflow) return ExtractStatus::kDamaged;
+    } else {
+      sum = Crc32(before, static_cast<size_t>(zs->next_out - before), sum);
+    }
+    if (rc == Z_STREAM_END) break;
+    if (rc == Z_BUF_ERROR && zs->avail_in == 0) continue;
+    if (rc != Z_OK) return ExtractStatus::kDamaged;
+  }
+  if (zs->total_out != out_size) return ExtractStatus::kDamaged;
+  *crc = sum;
+  return ExtractStatus::kOk;
+}
+
+ExtractStatus ReadStoredInto(const RandomAccessFile& file, uint64_t offset, PkwareCipher* cipher,
+                             uint8_t* out, size_t out_size, uint32_t* crc) {
+  uint32_t sum = 0;
+  for (size_t done = 0; done < out_size;) {
+    const size_t n = std::min(out_size - done, kReadChunk);
+    if (!file.ReadAt(offset + done, n, out + done)) return ExtractStatus::kDamaged;
+    if (cipher != nullptr) cipher->Decrypt(out + done, n);
+    sum = Crc32(out + done, n, sum);
+    done += n;
+  }
+  *crc = sum;
+  return ExtractStatus::kOk;
+}
+
+}  // namespace
+
+const char* ExtractStatusText(ExtractStatus status) {
+  switch (status) {
+    case ExtractStatus::kOk:
+      return "extracted";
+    case ExtractStatus::kBusy:
+      return "the archive is busy with another extraction";
+    case ExtractStatus::kNoArchive:
+      return "no archive to extract from";
+    case ExtractStatus::kNotFound:
+      return "no such entry in the archive";
+    case ExtractStatus::kTooLarge:
+      return "the entry is too large";
+    case ExtractStatus::kUnsupported:
+      return "the entry uses an unsupported compression method or encryption";
+    case ExtractStatus::kDamaged:
+      return "the entry is damaged";
+    case ExtractStatus::kCrcMismatch:
+      return "the entry fails its CRC-32 check";
+    case ExtractStatus::kWrongPassword:
+      return "wrong password";
+  }
+  return "unknown status";
+}
+
+ZipArchive::ZipArchive() = default;
+ZipArchive::~ZipArchive() = default;
+
+void ZipArchive::SetZipFileName(const std::string& path) {
+  zip_file_name_ = path;
+  in_memory_ = false;
+  file_.reset();
+  ReadDirectory();
+}
+
+void ZipArchive::OpenMemory(std::vector<uint8_t> bytes, const std::string& display_name) {
+  zip_file_name_ = display_name;
+  in_memory_ = true;
+  file_ = MemoryFile(std::move(bytes));
+  ReadDirectory();
+}
+
+void ZipArchive::ReadDirectory() {
+  entries_.clear();
+  auto report = [this](const std::string& problem) {
+    if (OnMessage) OnMessage(zip_file_name_ + ": " + problem);
+  };
+  if (!in_memory_) {
+    file_.reset();
+    if (zip_file_name_.empty() || !FileExists(zip_file_name_)) return;
+    file_ = OpenRandomAccessFile(zip_file_name_);
+    if (!file_) {
+      report("the file cannot be opened");
+      return;
+    }
+  }
+  if (!file_) return;
+  std::vector<ZipDirEntry> entries;
+  std::string problem;
+  if (!ParseDirectory(*file_, &entries, &problem)) {
+    if (!in_memory_) file_.reset();
+    report(problem);
+    return;
+  }
+  entries_ = std::move(entries);
+}
+
+const std::vector<uint8_t>* ZipArchive::ExtractEntryToMemory(const std::string& name) {
+  if (busy_) {
+    last_status_ = ExtractStatus::kBusy;
+    return nullptr;
+  }
+  struct BusyScope {
+    explicit BusyScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~BusyScope() { flag_ = false; }
+    bool& flag_;
+  } busy_scope(busy_);
+
+  ExtractStatus status = ExtractStatus::kNoArchive;
+  if (!zip_file_name_.empty() || in_memory_) {
+    if (entries_.empty()) ReadDirectory();
+    if (entries_.empty()) {
+      status = file_ ? ExtractStatus::kNotFound : ExtractStatus::kNoArchive;
+    } else {
+      // Names are compared as the directory holds them, with "\" between folders.
+      auto it = std::find_if(entries_.begin(), entries_.end(),
+                             [&](const ZipDirEntry& e) { return SameAsciiText(e.FileName, name); });
+      // A copy: the password handler may rename the archive and so replace the directory.
+      status = it == entries_.end() ? ExtractStatus::kNotFound : Extract(ZipDirEntry(*it));
+    }
+  }
+  last_status_ = status;
+  if (status != ExtractStatus::kOk) {
+    stream_.clear();
+    return nullptr;
+  }
+  return &stream_;
+}
+
+ExtractStatus ZipArchive::Extract(const ZipDirEntry& entry) {
+  if ((entry.flag & kFlagStrongEncryption) != 0) return ExtractStatus::kUnsupported;
+  if (entry.compression_method != kMethodStored && entry.compression_method != kMethodDeflated) {
+    return ExtractStatus::kUnsupported;
+  }
+  if (entry.uncompressed_size > kMaxEntrySize) return ExtractStatus::kTooLarge;
+  if (!file_) return ExtractStatus::kDamaged;
+
+  uint8_t local[kLocalSize];
+  if (!file_->ReadAt(entry.local_header_offset, kLocalSize, local) ||
+      Get32(local) != kLocalSignature) {
+    return ExtractStatus::kDamaged;
+  }
+  uint64_t offset =
+      uint64_t{entry.local_header_offset} + kLocalSize + Get16(local + 26) + Get16(local + 28);
+  uint64_t size = entry.compressed_size;
+  const uint64_t file_size = file_->Size();
+  if (offset > file_size || size > file_size - offset) return ExtractStatus::kDamaged;
+
+  std::optional<PkwareCipher> cipher;
+  if ((entry.flag & kFlagEncrypted) != 0) {
+    uint8_t header[PkwareCipher::kHeaderSize];
+    if (size < sizeof(header) || !file_->ReadAt(offset, sizeof(header), header)) {
+      return ExtractStatus::kDamaged;
+    }
+    offset += sizeof(header);
+    size -= sizeof(header);
+    // With a data descriptor the CRC was not known when the header was made; the time was.
+    const uint8_t check = (entry.flag & kFlagDataDescriptor) != 0
+                              ? static_cast<uint8_t>(entry.mod_time_date >> 8)
+                              : static_cast<uint8_t>(entry.crc32 >> 24);
+    std::string password = password_;
+    uint32_t repeat = 0;
+    for (;;) {
+      PkwareCipher trial(password);
+      uint8_t plain[sizeof(header)];
+      std::memcpy(plain, header, sizeof(header));
+      trial.Decrypt(plain, sizeof(plain));
+      if (plain[sizeof(plain) - 1] == check) {
+        cipher.emplace(trial);
+        break;
+      }
+      if (!OnPasswordError) return ExtractStatus::kWrongPassword;
+      std::string new_password;
+      uint32_t repeat_count = std::min(repeat, kMaxReportedRepeat);
+      MessageAction action = MessageAction::kOk;
+      OnPasswordError(false, new_password, entry.FileName, repeat_count, action);
+      if (repeat < kMaxReportedRepeat + 1) ++repeat;
+      if (action != MessageAction::kOk || new_password.empty()) {
+        return ExtractStatus::kWrongPassword;
+      }
+      password = new_password.substr(0, kMaxPasswordLength);
+    }
+    // The handler may have named another archive.
+    if (!file_) return ExtractStatus::kDamaged;
+  }
+
+  if (entry.compression_method == kMethodStored && size != entry.uncompressed_size) {
+    return ExtractStatus::kDamaged;
+  }
+  if (entry.compression_method == kMethodDeflated &&
+      entry.uncompressed_size > size * kMaxDeflateRatio + kDeflateSlack) {
+    return ExtractStatus::kDamaged;
+  }
+
+  try {
+    stream_.resize(entry.uncompressed_size);
+  } catch (const std::bad_alloc&) {
+    stream_.clear();
+    stream_.shrink_to_fit();
+    return ExtractStatus::kTooLarge;
+  }
+  PkwareCipher* cipher_ptr = cipher ? &*cipher : nullptr;
+  uint32_t crc = 0;
+  const ExtractStatus status =
+      entry.compression_method == kMethodStored
+          ? ReadStoredInto(*file_, offset, cipher_ptr, stream_.data(), stream_.size(), &crc)
+          : InflateInto(*file_, offset, size, cipher_ptr, stream_.data(), stream_.size(), &crc);
+  if (status != ExtractStatus::kOk) return status;
+  if (crc != entry.crc32) return ExtractStatus::kCrcMismatch;
+  return ExtractStatus::kOk;
+}
+
+}  // namespace quenvale
