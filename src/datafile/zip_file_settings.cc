@@ -1,0 +1,150 @@
+#include "datafile/zip_file_settings.h"
+
+namespace quenvale {
+
+const char kPasswordWord[] = "quenval";
+const char kProductSite[] = "www.quenvale.org";
+const char kSettingsEntryName[] = "settings.txt";
+
+namespace {
+
+std::string ReinstallAdvice() {
+  return std::string("\r\n\r\nPlease try reinstalling the screensaver.\r\n\r\n") +
+         "If that fails, download the latest version from " + kProductSite + " and try again.";
+}
+
+// The file name after the last folder separator. Windows paths use "\"; the Linux engine and
+// saverpack see "/" as well.
+std::string FileNameOf(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ReplaceFirst(std::string s, size_t pos, size_t length, const std::string& with) {
+  if (pos != std::string::npos) s.replace(pos, length, with);
+  return s;
+}
+
+}  // namespace
+
+std::string NoDataFileMessage() {
+  return "No data file found or missing settings in data file." + ReinstallAdvice();
+}
+
+std::string CorruptedDataFileMessage() {
+  return "Corrupted data files detected [pwdata01]" + ReinstallAdvice();
+}
+
+std::string ArchivePasswordFor(const std::string& executable_path) {
+  return kPasswordWord + UpperCase(FileNameOf(executable_path).substr(0, 5));
+}
+
+std::string DataFilePathFor(const std::string& executable_path) {
+  std::string path = ReplaceFirst(executable_path, FindNoCase(executable_path, ".scr"), 4, ".dat");
+  return ReplaceFirst(path, path.find(' '), 1, "_");
+}
+
+std::string ExecutableNameForDataFile(const std::string& data_file_path) {
+  std::string name = FileNameOf(data_file_path);
+  name = ReplaceFirst(name, FindNoCase(name, ".dat"), 4, ".scr");
+  return ReplaceFirst(name, name.find('_'), 1, " ");
+}
+
+ZipFileSettings::ZipFileSettings(DataFileHost& host, SaverMode mode) : host_(host), mode_(mode) {
+  const std::string executable = host_.ExecutablePath();
+  archive_password_ = ArchivePasswordFor(executable);
+  zip_.OnPasswordError = [this](bool, std::string&, const std::string&, uint32_t&,
+                                MessageAction&) {
+    host_.Fatal(CorruptedDataFileMessage(), kExitWrongPassword);
+  };
+  zip_.OnMessage = [this](const std::string& message) { host_.ArchiveMessage(message); };
+  zip_.SetPassword(archive_password_);
+  data_file_path_ = host_.DataFilePath();
+  host_.OpenArchive(zip_, data_file_path_);
+  ReadSettings(kSettingsEntryName);
+  host_.SetApplicationTitle(settings_list_.GetValue("title", "general"));
+}
+
+void ZipFileSettings::ReadSettings(const std::string& entry_name) {
+  std::string text;
+  if (!GetEntryText(entry_name, &text)) host_.Fatal(NoDataFileMessage(), kExitNoDataFile);
+  ParseSettingsText(text, &settings_list_);
+}
+
+void ZipFileSettings::ListSets() {
+  for (int i = 0; i < zip_.EntryCount(); ++i) {
+    const std::string& name = zip_.EntryAt(i).FileName;
+    if (name == kSettingsEntryName) continue;
+    const size_t slash = name.rfind('\\');
+    const size_t dot = name.rfind('.');
+    const size_t base_start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string folder = LowerCase(slash == std::string::npos ? "" : name.substr(0, slash));
+    std::string set_name;
+    if (dot != std::string::npos && dot + 1 > base_start) {
+      set_name = LowerCase(name.substr(base_start, dot - base_start));
+    }
+
+    enum { kBackground, kIcon, kThumb, kOther } kind = kOther;
+    if (folder == "backgrounds") kind = kBackground;
+    else if (folder == "icons") kind = kIcon;
+    else if (folder == "icons\\thumbs") kind = kThumb;
+
+    bool used = false;
+    switch (mode_) {
+      case SaverMode::smSave:
+      case SaverMode::smConfigure: used = kind != kThumb; break;
+      case SaverMode::smPreview: used = kind == kBackground || kind == kThumb; break;
+      case SaverMode::smChangePassword: used = false; break;
+    }
+    if (!used) continue;
+
+    int index = IndexOfSet(set_name);
+    if (index < 0) {
+      sets_.push_back(ImageSet{set_name, {}, {}});
+      index = static_cast<int>(sets_.size()) - 1;
+    }
+    if (kind == kBackground) sets_[index].Backgrounds.push_back(name);
+    if (kind == kIcon || kind == kThumb) sets_[index].Pictures.push_back(name);
+  }
+}
+
+const std::vector<uint8_t>* ZipFileSettings::GetEntryData(const std::string& name) {
+  zip_.SetPassword(archive_password_);
+  if (zip_.IsBusy() || zip_.EntryCount() <= 0) return nullptr;
+  return zip_.ExtractEntryToMemory(name);
+}
+
+bool ZipFileSettings::GetEntryText(const std::string& name, std::string* text) {
+  const std::vector<uint8_t>* data = GetEntryData(name);
+  if (data == nullptr) return false;
+  text->assign(data->begin(), data->end());
+  return true;
+}
+
+int ZipFileSettings::IndexOfSet(const std::string& name) const {
+  for (size_t i = 0; i < sets_.size(); ++i) {
+    if (sets_[i].Name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void ZipFileSettings::SelectSet(int index) {
+  const int count = static_cast<int>(sets_.size());
+  if (count == 0) {
+    current_set_index_ = -1;
+    return;
+  }
+  current_set_index_ = index;
+  if (current_set_index_ >= count) current_set_index_ = 0;
+  if (current_set_index_ < 0) current_set_index_ = count - 1;
+}
+
+void ZipFileSettings::SelectRandomSet() {
+  if (sets_.empty()) {
+    current_set_index_ = -1;
+    return;
+  }
+  SelectSet(host_.Random(static_cast<int32_t>(sets_.size())));
+}
+
+}  // namespace quenvale
