@@ -1,0 +1,158 @@
+"""saverpack from the outside: every command on the demo saver and on broken inputs."""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SAVERPACK = sys.argv.pop(1)
+SOURCE = sys.argv.pop(1)
+DEMO = os.path.join(SOURCE, "demo", "saver")
+
+
+def run(*args, check=None):
+    proc = subprocess.run([SAVERPACK, *args], capture_output=True)
+    if check is not None:
+        assert proc.returncode == check, (args, proc.returncode, proc.stdout, proc.stderr)
+    return proc
+
+
+class SaverpackTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="saverpack-test-")
+        cls.dat = os.path.join(cls.tmp, "Quenvale_Demo.dat")
+        run("build", DEMO, os.path.join(cls.tmp, "Quenvale Demo.scr"), check=0)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp)
+
+    def source_files(self):
+        found = {}
+        for root, _, files in os.walk(DEMO):
+            for f in files:
+                path = os.path.join(root, f)
+                found[os.path.relpath(path, DEMO).replace("/", "\\")] = path
+        return found
+
+    def test_list_shows_every_file_with_backslashes_encrypted(self):
+        out = run("list", self.dat, check=0).stdout.decode().splitlines()
+        rows = [line.split(None, 4) for line in out[1:-1]]
+        self.assertEqual(sorted(r[4] for r in rows), sorted(self.source_files()))
+        for size, packed, method, encrypted, name in rows:
+            self.assertEqual(encrypted, "yes")
+            self.assertIn(method, ("stored", "deflated"))
+            self.assertEqual(int(size), os.path.getsize(self.source_files()[name]))
+        self.assertEqual(out[-1], "%d entries" % len(rows))
+
+    def test_extract_is_byte_identical(self):
+        for name, path in self.source_files().items():
+            data = run("extract", self.dat, name, check=0).stdout
+            with open(path, "rb") as f:
+                self.assertEqual(data, f.read(), name)
+        out = os.path.join(self.tmp, "copy.txt")
+        run("extract", self.dat, "SETTINGS.TXT", "-o", out, check=0)
+        with open(out, "rb") as a, open(os.path.join(DEMO, "settings.txt"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+
+    def test_settings_json_in_store_order(self):
+        entries = json.loads(run("settings", self.dat, "--json", check=0).stdout)
+        self.assertEqual(entries[0], {"section": "general", "key": "title", "value": "Quenvale Demo"})
+        keys = [(e["section"].lower(), e["key"]) for e in entries]
+        self.assertEqual(len(keys), len(set(keys)))
+        self.assertIn(("sets", "select"), keys)
+        # The plain listing holds the same entries.
+        text = run("settings", self.dat, check=0).stdout.decode().splitlines()
+        self.assertEqual(len(text), len(entries))
+        self.assertEqual(text[0], "[general] title=Quenvale Demo")
+
+    def test_sets_per_mode(self):
+        save = json.loads(run("sets", self.dat, "--json", check=0).stdout)
+        preview = json.loads(run("sets", self.dat, "--json", "--mode", "preview", check=0).stdout)
+        self.assertGreaterEqual(len(save), 3)
+        self.assertEqual([s["name"] for s in save], [s["name"] for s in preview])
+        for s in save:
+            self.assertEqual(len(s["backgrounds"]), 1, s)
+            self.assertTrue(all(p.lower().startswith("icons\\") and "thumbs" not in p.lower()
+                                for p in s["pictures"]), s)
+        for s in preview:
+            self.assertTrue(all(p.lower().startswith("icons\\thumbs\\") for p in s["pictures"]), s)
+        run("sets", self.dat, "--mode", "sideways", check=2)
+
+    def test_demo_is_clean(self):
+        self.assertIn(b"no problems found", run("check", DEMO, check=0).stdout)
+        run("check", self.dat, check=0)
+
+    def test_check_reports_what_a_saver_maker_must_fix(self):
+        src = os.path.join(self.tmp, "broken")
+        os.makedirs(os.path.join(src, "icons"))
+        os.makedirs(os.path.join(src, "backgrounds"))
+        with open(os.path.join(src, "settings.txt"), "wb") as f:
+            f.write(b"\xef\xbb\xbf[general]\r\n[bounce]\r\nnrImages = 3\r\nSpeed=fast\r\n"
+                    b"[general]\r\nurl=http://x.org\r\n[sets]\r\nSetTime=5\nselect=1\r\n")
+        for name in ("icons/alpha.png", "backgrounds/beta.jpg", "notes.txt"):
+            with open(os.path.join(src, name), "wb") as f:
+                f.write(b"x")
+        proc = run("check", src, check=1)
+        out = proc.stdout.decode()
+        for expected in ("byte-order mark", "blank around", "line ends without CR",
+                         "\"//\"", "no \"title\"", "\"clock\" is missing", "\"Speed\" in [bounce] is not a whole number",
+                         "notes.txt: outside", "set \"alpha\" has no background in save mode",
+                         "set \"beta\" has no picture in icons for save mode",
+                         "set \"alpha\" has no background and no picture in icons\\thumbs",
+                         "set \"beta\" has no picture in icons\\thumbs for preview mode"):
+            self.assertIn(expected, out)
+
+    def test_wrong_password_missing_and_damaged_files(self):
+        proc = run("settings", self.dat, "--scr", "Other.scr", check=2)
+        self.assertEqual(len(proc.stderr.splitlines()), 1)
+        self.assertIn(b"wrong password", proc.stderr)
+        self.assertIn(self.dat.encode(), proc.stderr)
+        run("extract", self.dat, "settings.txt", "--scr", "Other.scr", check=2)
+
+        proc = run("list", os.path.join(self.tmp, "missing.dat"), check=2)
+        self.assertIn(b"no such file", proc.stderr)
+
+        damaged = os.path.join(self.tmp, "Damaged.dat")
+        with open(self.dat, "rb") as f:
+            data = f.read()
+        for cut in (len(data) // 2, len(data) - 10, 30):
+            with open(damaged, "wb") as f:
+                f.write(data[:cut])
+            for command in ("list", "settings", "sets", "check"):
+                proc = run(command, damaged)
+                self.assertEqual(proc.returncode, 2, (command, cut, proc.stderr))
+                self.assertEqual(len(proc.stderr.splitlines()), 1, proc.stderr)
+                self.assertIn(damaged.encode(), proc.stderr)
+
+    def test_build_with_engine_and_failure_keeps_old_file(self):
+        out = os.path.join(self.tmp, "ship")
+        engine = os.path.join(self.tmp, "engine.bin")
+        with open(engine, "wb") as f:
+            f.write(b"MZ engine")
+        run("build", DEMO, os.path.join(out, "My Saver.scr"), "--engine", engine, check=0)
+        with open(os.path.join(out, "My Saver.scr"), "rb") as f:
+            self.assertEqual(f.read(), b"MZ engine")
+        dat = os.path.join(out, "My_Saver.dat")
+        run("settings", dat, check=0)
+        with open(dat, "rb") as f:
+            before = f.read()
+        # A source that cannot be packed leaves the earlier data file as it was.
+        run("build", os.path.join(self.tmp, "no-such-folder"), os.path.join(out, "My Saver.scr"), check=2)
+        with open(dat, "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertEqual(sorted(os.listdir(out)), ["My Saver.scr", "My_Saver.dat"])
+
+    def test_usage_errors(self):
+        self.assertEqual(run().returncode, 2)
+        run("frobnicate", check=2)
+        run("list", check=2)
+        run("list", self.dat, "--bogus", check=2)
+        run("--help", check=0)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
