@@ -10,10 +10,12 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "datafile/zip_archive.h"
+#include "datafile/zip_file_settings.h"
 #include "datafile/zip_writer.h"
 
 namespace quenvale {
@@ -138,6 +140,64 @@ void BM_ReadDirectory(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * entries);
 }
 BENCHMARK(BM_ReadDirectory)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+// A 200-line settings text of the shape savers use: sections, gates, values, comments.
+std::string SettingsText200() {
+  std::string text = "// bench saver\r\n[general]\r\ntitle=Bench Saver\r\n";
+  for (int line = 3; line < 200; ++line) {
+    if (line % 20 == 0) {
+      text += "[section" + std::to_string(line / 20) + "]\r\n";
+    } else {
+      text += "key" + std::to_string(line) + "=value " + std::to_string(line) +
+              (line % 3 == 0 ? "  // a note\r\n" : "\r\n");
+    }
+  }
+  return text;
+}
+
+class BenchHost : public DataFileHost {
+ public:
+  explicit BenchHost(std::string data_file) : data_file_(std::move(data_file)) {}
+  std::string ExecutablePath() const override { return "Bench Saver.scr"; }
+  std::string DataFilePath() const override { return data_file_; }
+  [[noreturn]] void Fatal(const std::string& message, int) override {
+    throw std::runtime_error(message);
+  }
+  void ArchiveMessage(const std::string&) override {}
+  int32_t Random(int32_t) override { return 0; }
+
+ private:
+  std::string data_file_;
+};
+
+// What a saver does at start: open a data file of 1,000 entries, parse its settings text and
+// group its pictures into sets.
+void BM_OpenDataFileAndListSets(benchmark::State& state) {
+  const std::string& path = Files().Archive("saver1000.dat", [] {
+    std::vector<ZipWriterEntry> list;
+    const std::string settings = SettingsText200();
+    list.push_back({"settings.txt", std::vector<uint8_t>(settings.begin(), settings.end()),
+                    kDosTimeDate});
+    const char* const kFolders[] = {"backgrounds/", "icons/", "icons/thumbs/"};
+    for (int i = 1; i < 1000; ++i) {
+      list.push_back({std::string(kFolders[i % 3]) + "set" + std::to_string(i / 3) + ".png",
+                      std::vector<uint8_t>(256, static_cast<uint8_t>(i)), kDosTimeDate});
+    }
+    std::mt19937 rng(1);
+    return WriteEncryptedZip(list, ArchivePasswordFor("Bench Saver.scr"),
+                             [&rng] { return static_cast<uint8_t>(rng()); });
+  });
+  BenchHost host(path);
+  for (auto _ : state) {
+    ZipFileSettings data(host, SaverMode::smSave);
+    data.ListSets();
+    if (data.Sets().size() < 333 || data.Settings().Entries().size() < 180) {
+      state.SkipWithError("unexpected sets or settings");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_OpenDataFileAndListSets)->Unit(benchmark::kMillisecond);
 
 int WriteSample(const char* path) {
   if (WriteFile(path, SampleData(kLargeEntrySize))) return 0;

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (repeat_count == 0) new_password = "fuzz";
   };
   archive.OpenMemory(std::vector<uint8_t>(data, data + size), "fuzz.zip");
-  for (const char* password : {"fuzz", "not the password"}) {
+  // "fuzz" opens the Info-ZIP seeds, "quenvalSEED." the one saverpack packed for "Seed.scr".
+  for (const char* password : {"fuzz", "quenvalSEED.", "not the password"}) {
     archive.SetPassword(password);
     for (int i = 0; i < archive.EntryCount(); ++i) {
       const std::string name = archive.EntryAt(i).FileName;

@@ -8,26 +8,18 @@
 #include <optional>
 #include <utility>
 
+#include "common/strings.h"
 #include "datafile/crc32.h"
 #include "datafile/pkware_cipher.h"
+#include "datafile/zip_format.h"
 
 namespace quenvale {
 namespace {
 
-constexpr uint32_t kEndSignature = 0x06054b50;
-constexpr uint32_t kCentralSignature = 0x02014b50;
-constexpr uint32_t kLocalSignature = 0x04034b50;
-constexpr size_t kEndSize = 22;
-constexpr size_t kCentralSize = 46;
-constexpr size_t kLocalSize = 30;
+using namespace zipformat;
+
 // The end record may be followed by a comment of up to 65535 bytes.
 constexpr uint64_t kEndSearchSpan = kEndSize + 0xFFFF;
-
-constexpr uint16_t kFlagEncrypted = 0x0001;
-constexpr uint16_t kFlagDataDescriptor = 0x0008;
-constexpr uint16_t kFlagStrongEncryption = 0x0040;
-constexpr uint16_t kMethodStored = 0;
-constexpr uint16_t kMethodDeflated = 8;
 
 constexpr size_t kReadChunk = 256 * 1024;
 constexpr size_t kMaxPasswordLength = 80;
@@ -35,25 +27,6 @@ constexpr uint32_t kMaxReportedRepeat = 15;
 // Deflate cannot expand beyond about 1032:1; a larger claim is damage, refused before allocating.
 constexpr uint64_t kMaxDeflateRatio = 1032;
 constexpr uint64_t kDeflateSlack = 1024;
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-bool SameAsciiText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + ('a' - 'A'));
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + ('a' - 'A'));
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string ToBackslashes(std::string name) {
   std::replace(name.begin(), name.end(), '/', '\\');
@@ -323,7 +296,7 @@ const std::vector<uint8_t>* ZipArchive::ExtractEntryToMemory(const std::string& 
     } else {
       // Names are compared as the directory holds them, with "\" between folders.
       auto it = std::find_if(entries_.begin(), entries_.end(),
-                             [&](const ZipDirEntry& e) { return SameAsciiText(e.FileName, name); });
+                             [&](const ZipDirEntry& e) { return SameText(e.FileName, name); });
       // A copy: the password handler may rename the archive and so replace the directory.
       status = it == entries_.end() ? ExtractStatus::kNotFound : Extract(ZipDirEntry(*it));
     }

@@ -6,33 +6,18 @@
 
 #include "datafile/crc32.h"
 #include "datafile/pkware_cipher.h"
+#include "datafile/zip_format.h"
 
 namespace quenvale {
 namespace {
 
-constexpr uint32_t kLocalSignature = 0x04034b50;
-constexpr uint32_t kCentralSignature = 0x02014b50;
-constexpr uint32_t kEndSignature = 0x06054b50;
+using namespace zipformat;
+
 constexpr uint16_t kVersion = 20;  // 2.0: deflate and the traditional cipher
-constexpr uint16_t kFlagEncrypted = 0x0001;
-constexpr uint16_t kMethodStored = 0;
-constexpr uint16_t kMethodDeflated = 8;
 constexpr uint32_t kAttributeArchive = 0x20;
 constexpr size_t kMaxNameLength = 259;
 constexpr size_t kMaxEntries = 0xFFFF;
 constexpr uint64_t kMax32 = 0xFFFFFFFFu;
-constexpr size_t kLocalSize = 30;
-constexpr size_t kEndSize = 22;
-
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
 
 // Raw deflate at level 9; empty when the result would not be smaller than the input.
 std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data) {

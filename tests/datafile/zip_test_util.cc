@@ -11,22 +11,12 @@
 
 #include "datafile/crc32.h"
 #include "datafile/pkware_cipher.h"
+#include "datafile/zip_format.h"
 
 namespace quenvale {
 namespace testutil {
-namespace {
-
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-  out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
-
-}  // namespace
+using zipformat::Put16;
+using zipformat::Put32;
 
 bool RunCommand(const std::string& command, std::string* output) {
 #ifdef _WIN32
