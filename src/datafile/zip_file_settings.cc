@@ -121,6 +121,13 @@ bool ZipFileSettings::GetEntryText(const std::string& name, std::string* text) {
   return true;
 }
 
+bool ZipFileSettings::LoadPicture(Picture* picture, const std::string& name,
+                                  LoadedPictureInfo* info) {
+  const std::vector<uint8_t>* data = GetEntryData(name);
+  if (data == nullptr) return false;
+  return DecodePicture(data->data(), data->size(), name, picture, info);
+}
+
 int ZipFileSettings::IndexOfSet(const std::string& name) const {
   for (size_t i = 0; i < sets_.size(); ++i) {
     if (sets_[i].Name == name) return static_cast<int>(i);

@@ -11,6 +11,8 @@
 #include "common/strings.h"
 #include "datafile/settings_list.h"
 #include "datafile/zip_archive.h"
+#include "imaging/format_registry.h"
+#include "imaging/picture.h"
 
 namespace quenvale {
 
@@ -79,6 +81,10 @@ class ZipFileSettings {
   // The raw bytes of one entry, for the picture loader; null when the entry cannot be extracted.
   // The buffer belongs to the archive and is overwritten by the next extraction.
   const std::vector<uint8_t>* GetEntryData(const std::string& name);
+  // Extracts one entry and decodes it: by content first, then by the entry name's extension.
+  // False, with `picture` unchanged, when the entry cannot be extracted or no format takes it;
+  // a damaged picture throws PictureError.
+  bool LoadPicture(Picture* picture, const std::string& name, LoadedPictureInfo* info = nullptr);
 
   int IndexOfSet(const std::string& name) const;
   void SelectSet(int index);

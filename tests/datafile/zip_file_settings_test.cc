@@ -160,6 +160,24 @@ TEST_F(DataFileTest, GetEntryTextIsByteExact) {
   EXPECT_FALSE(data.GetEntryText("notes/raw.bin", &out));  // the engine's names use "\"
 }
 
+TEST_F(DataFileTest, LoadPictureByContentThenByExtension) {
+  const std::string ppm = std::string("P6\n1 1\n255\n") + std::string("\x10\x20\x30", 3);
+  ZipFileSettings data = Open({{"settings.txt", kSettings},
+                               {"icons/a.png", ppm},
+                               {"icons/b.dat", "not a picture at all"},
+                               {"icons/c.jpg", "not a JPEG either"}});
+  Picture picture;
+  LoadedPictureInfo info;
+  ASSERT_TRUE(data.LoadPicture(&picture, "ICONS\\A.PNG", &info));
+  EXPECT_EQ(info.graphic_class, &kPpmGraphicClass);
+  EXPECT_EQ(picture.pixels, std::vector<uint32_t>{0xFF102030u});
+  EXPECT_FALSE(data.LoadPicture(&picture, "icons\\b.dat"));
+  EXPECT_FALSE(data.LoadPicture(&picture, "icons\\missing.png"));
+  EXPECT_EQ(picture.pixels, std::vector<uint32_t>{0xFF102030u});  // untouched by the failures
+  // Found by its extension, then the decoder's error reaches the caller.
+  EXPECT_THROW(data.LoadPicture(&picture, "icons\\c.jpg"), PictureError);
+}
+
 const std::vector<std::pair<std::string, std::string>> kLayout = {
     {"settings.txt", kSettings},
     {"Backgrounds/Reef.jpg", "b1"},
