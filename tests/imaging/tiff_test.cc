@@ -1,0 +1,492 @@
+// DecodeTiff and DecodeEps against ImageMagick, netpbm and libtiff-tools as peers, plus
+// hand-made damaged files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "datafile/zip_test_util.h"
+#include "imaging/decoders.h"
+#include "imaging/picture_test_util.h"
+
+namespace quenvale {
+namespace {
+
+using testutil::ReadFileBytes;
+using testutil::RunCommand;
+using testutil::ShellQuote;
+
+Picture DecodeTiffBytes(const std::vector<uint8_t>& b) { return DecodeTiff(b.data(), b.size()); }
+
+std::string ErrorOf(const std::vector<uint8_t>& bytes) {
+  try {
+    DecodeTiffBytes(bytes);
+  } catch (const PictureError& e) {
+    return e.what();
+  }
+  return "(decoded)";
+}
+
+struct TiffCase {
+  const char* name;
+  const char* options;  // ImageMagick options when writing the seed as TIFF
+  int tolerance;
+};
+
+class TiffImageMagickTest : public ::testing::TestWithParam<TiffCase> {};
+
+TEST_P(TiffImageMagickTest, MatchesImageMagick) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  testutil::TempDir dir;
+  const std::string tiff = dir.File("test.tif");
+  // 16-bit RGBA seed; odd size so that tiles and bit-packed rows end part way.
+  testutil::WriteSeedPicture(tiff, 97, 61, GetParam().options);
+  const Picture ours = DecodeTiffBytes(ReadFileBytes(tiff));
+  const Picture reference = testutil::ReferenceDecode(tiff);
+  EXPECT_TRUE(testutil::SamePixels(ours, reference, GetParam().tolerance));
+}
+
+// 16-bit samples go to 8 bits truncating (v / 257), alpha rounding up, as "-depth 8" does.
+// The one tolerance: 16-bit CMYK, where the reference's own conversion rounds differently from
+// converting through 8-bit inks (off by one in some pixels).
+INSTANTIATE_TEST_SUITE_P(
+    Variants, TiffImageMagickTest,
+    ::testing::Values(
+        TiffCase{"Uncompressed16BitRgba", "-compress None", 0},
+        TiffCase{"Rgb8", "-depth 8 -alpha off -compress None", 0},
+        TiffCase{"Lzw", "-depth 8 -compress LZW", 0}, TiffCase{"Zip", "-depth 8 -compress Zip", 0},
+        TiffCase{"PackBits", "-depth 8 -alpha off -compress RLE", 0},
+        TiffCase{"LzwPredictor", "-depth 8 -compress LZW -define tiff:predictor=2", 0},
+        TiffCase{"ZipPredictor16", "-compress Zip -define tiff:predictor=2", 0},
+        TiffCase{"LzwPredictor16BigEndian",
+                 "-compress LZW -define tiff:predictor=2 -define tiff:endian=msb", 0},
+        TiffCase{"BigEndian8", "-depth 8 -define tiff:endian=msb", 0},
+        TiffCase{"LittleEndian16", "-define tiff:endian=lsb", 0},
+        TiffCase{"Tiles", "-depth 8 -compress LZW -define tiff:tile-geometry=64x64", 0},
+        TiffCase{"SmallTilesZip", "-compress Zip -define tiff:tile-geometry=16x32", 0},
+        TiffCase{"RowsPerStrip7", "-depth 8 -compress LZW -define tiff:rows-per-strip=7", 0},
+        TiffCase{"Palette", "-type Palette -compress LZW", 0},
+        TiffCase{"Palette16Colours", "-type Palette -colors 16", 0},
+        TiffCase{"Grayscale8", "-type Grayscale -depth 8", 0},
+        TiffCase{"Grayscale16", "-type Grayscale -depth 16 -compress Zip", 0},
+        TiffCase{"Grayscale4", "-type Grayscale -depth 4", 0},
+        TiffCase{"Grayscale2", "-type Grayscale -depth 2", 0},
+        TiffCase{"GrayscaleAlpha", "-type GrayscaleAlpha -channel A -fx i/w +channel", 0},
+        TiffCase{"Bilevel", "-type Bilevel", 0},
+        TiffCase{"BilevelPackBits", "-type Bilevel -compress RLE", 0},
+        TiffCase{"BilevelLsbFillOrder", "-type Bilevel -define tiff:fill-order=lsb", 0},
+        TiffCase{"BilevelMinIsWhite", "-type Bilevel -define quantum:polarity=min-is-white", 0},
+        TiffCase{"TrueColorAlpha8",
+                 "-depth 8 -type TrueColorAlpha -channel A -fx i/w +channel -compress LZW", 0},
+        TiffCase{"TrueColorAlpha16", "-type TrueColorAlpha -channel A -fx j/h +channel", 0},
+        TiffCase{"Cmyk8", "-colorspace CMYK -depth 8 -alpha off", 0},
+        TiffCase{"Cmyk8Alpha", "-colorspace CMYK -depth 8 -compress LZW", 0},
+        TiffCase{"Cmyk16", "-colorspace CMYK -alpha off", 1},
+        TiffCase{"Planar8", "-depth 8 -interlace Plane -alpha off", 0},
+        TiffCase{"PlanarAlphaLzw", "-interlace Plane -compress LZW -channel A -fx j/h +channel", 0},
+        TiffCase{"PlanarPredictorTiles",
+                 "-depth 8 -interlace Plane -compress Zip -define tiff:predictor=2 "
+                 "-define tiff:tile-geometry=32x16",
+                 0}),
+    [](const ::testing::TestParamInfo<TiffCase>& info) { return info.param.name; });
+
+// Variants other writers produce: netpbm's pnmtotiff and libtiff's tiffcp re-encoding.
+struct ToolCase {
+  const char* name;
+  const char* command;  // %in and %out replaced; the input is an 8-bit TIFF or PPM
+  bool from_ppm;
+};
+
+class TiffToolTest : public ::testing::TestWithParam<ToolCase> {};
+
+std::string Substitute(std::string s, const std::string& in, const std::string& out) {
+  s.replace(s.find("%in"), 3, ShellQuote(in));
+  s.replace(s.find("%out"), 4, ShellQuote(out));
+  return s;
+}
+
+TEST_P(TiffToolTest, MatchesImageMagick) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  const std::string tool =
+      std::string(GetParam().command).substr(0, std::string(GetParam().command).find(' '));
+  if (!testutil::HaveCommand(tool)) GTEST_SKIP() << "no " << tool;
+  testutil::TempDir dir;
+  const std::string in = dir.File(GetParam().from_ppm ? "seed.ppm" : "seed.tif");
+  testutil::WriteSeedPicture(in, 83, 45, "-depth 8 -alpha off");
+  const std::string out = dir.File("out.tif");
+  ASSERT_TRUE(RunCommand(Substitute(GetParam().command, in, out)));
+  EXPECT_TRUE(
+      testutil::SamePixels(DecodeTiffBytes(ReadFileBytes(out)), testutil::ReferenceDecode(out)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, TiffToolTest,
+    ::testing::Values(
+        ToolCase{"PnmToTiff", "pnmtotiff %in > %out", true},
+        ToolCase{"PnmToTiffLzw", "pnmtotiff -lzw -predictor 2 %in > %out", true},
+        ToolCase{"PnmToTiffPackBits", "pnmtotiff -packbits -msb2lsb %in > %out", true},
+        ToolCase{"PnmToTiffGrey", "ppmtopgm %in | pnmtotiff -flate > %out", true},
+        ToolCase{"PnmToTiffBilevel", "ppmtopgm %in | pgmtopbm | pnmtotiff -lsb2msb > %out", true},
+        ToolCase{"TiffcpLzwPredictor", "tiffcp -c lzw:2 %in %out", false},
+        ToolCase{"TiffcpZip", "tiffcp -c zip %in %out", false},
+        ToolCase{"TiffcpTiles", "tiffcp -t -w 32 -l 16 -c packbits %in %out", false},
+        ToolCase{"TiffcpPlanar", "tiffcp -p separate -c lzw %in %out", false},
+        ToolCase{"TiffcpOneStrip", "tiffcp -s -r 1000 -c zip:2 %in %out", false},
+        ToolCase{"TiffcpBigEndian", "tiffcp -B -c lzw:2 %in %out", false}),
+    [](const ::testing::TestParamInfo<ToolCase>& info) { return info.param.name; });
+
+// Premultiplied alpha, made by relabelling an ImageMagick file's extra sample as associated.
+TEST(TiffTest, AssociatedAlphaIsUnpremultipliedLikeImageMagick) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  if (!testutil::HaveCommand("tiffset")) GTEST_SKIP() << "no tiffset";
+  testutil::TempDir dir;
+  for (const char* depth : {"-depth 8", "-depth 16"}) {
+    SCOPED_TRACE(depth);
+    const std::string tiff = dir.File("assoc.tif");
+    testutil::WriteSeedPicture(tiff, 64, 40,
+                               std::string(depth) + " -channel A -fx i/w +channel -compress None");
+    ASSERT_TRUE(RunCommand("tiffset -s 338 1 1 " + ShellQuote(tiff)));
+    const Picture ours = DecodeTiffBytes(ReadFileBytes(tiff));
+    EXPECT_TRUE(ours.has_alpha);
+    EXPECT_TRUE(testutil::SamePixels(ours, testutil::ReferenceDecode(tiff)));
+  }
+}
+
+// ---- Hand-made files ----
+
+// A little-endian TIFF with one strip of `pixels` and whatever tags the case needs.
+struct TiffBuilder {
+  struct Field {
+    uint16_t tag, type;
+    std::vector<uint32_t> values;
+  };
+  std::vector<Field> fields;
+  std::vector<uint8_t> strip;
+  uint32_t next_ifd = 0;
+
+  void Set(uint16_t tag, uint16_t type, std::vector<uint32_t> values) {
+    fields.push_back({tag, type, std::move(values)});
+  }
+
+  std::vector<uint8_t> Build() const {
+    std::vector<uint8_t> out = {'I', 'I', 42, 0, 0, 0, 0, 0};
+    auto put16 = [&](std::vector<uint8_t>& v, uint32_t x) {
+      v.push_back(static_cast<uint8_t>(x));
+      v.push_back(static_cast<uint8_t>(x >> 8));
+    };
+    auto put32 = [&](std::vector<uint8_t>& v, uint32_t x) {
+      put16(v, x & 0xFFFF);
+      put16(v, x >> 16);
+    };
+    const uint32_t strip_offset = 8;
+    out.insert(out.end(), strip.begin(), strip.end());
+    if (out.size() % 2) out.push_back(0);
+    std::vector<Field> all = fields;
+    bool has_offsets = false;
+    for (auto& f : all) has_offsets |= f.tag == 273;
+    if (!has_offsets) all.push_back({273, 4, {strip_offset}});
+    std::vector<uint8_t> extra;  // values too big for the entry
+    const uint32_t ifd_offset = static_cast<uint32_t>(out.size());
+    const uint32_t extra_offset = ifd_offset + 2 + 12 * static_cast<uint32_t>(all.size()) + 4;
+    std::vector<uint8_t> ifd;
+    put16(ifd, static_cast<uint32_t>(all.size()));
+    for (const auto& f : all) {
+      put16(ifd, f.tag);
+      put16(ifd, f.type);
+      put32(ifd, static_cast<uint32_t>(f.values.size()));
+      std::vector<uint8_t> value;
+      for (uint32_t v : f.values) {
+        if (f.type == 3)
+          put16(value, v);
+        else
+          put32(value, v);
+      }
+      if (value.size() <= 4) {
+        value.resize(4);
+        ifd.insert(ifd.end(), value.begin(), value.end());
+      } else {
+        put32(ifd, extra_offset + static_cast<uint32_t>(extra.size()));
+        extra.insert(extra.end(), value.begin(), value.end());
+      }
+    }
+    put32(ifd, next_ifd);
+    out[4] = static_cast<uint8_t>(ifd_offset);
+    out[5] = static_cast<uint8_t>(ifd_offset >> 8);
+    out[6] = static_cast<uint8_t>(ifd_offset >> 16);
+    out.insert(out.end(), ifd.begin(), ifd.end());
+    out.insert(out.end(), extra.begin(), extra.end());
+    return out;
+  }
+};
+
+// A 4 x 2 8-bit grey image; `compression` and `data` describe its single strip.
+TiffBuilder GreyStrip(uint32_t compression, std::vector<uint8_t> data) {
+  TiffBuilder b;
+  b.Set(256, 3, {4});
+  b.Set(257, 3, {2});
+  b.Set(258, 3, {8});
+  b.Set(259, 3, {compression});
+  b.Set(262, 3, {1});
+  b.Set(279, 4, {static_cast<uint32_t>(data.size())});
+  b.strip = std::move(data);
+  return b;
+}
+
+// MSB-first codes of the given widths.
+std::vector<uint8_t> PackCodes(const std::vector<std::pair<int, int>>& codes) {
+  std::vector<uint8_t> out;
+  uint32_t acc = 0;
+  int bits = 0;
+  for (auto [code, width] : codes) {
+    acc = acc << width | static_cast<uint32_t>(code);
+    bits += width;
+    while (bits >= 8) {
+      out.push_back(static_cast<uint8_t>(acc >> (bits - 8)));
+      bits -= 8;
+    }
+  }
+  if (bits) out.push_back(static_cast<uint8_t>(acc << (8 - bits)));
+  return out;
+}
+
+TEST(TiffTest, HandMadeGreyStripDecodes) {
+  const Picture p = DecodeTiffBytes(GreyStrip(1, {0, 50, 100, 150, 200, 250, 255, 1}).Build());
+  ASSERT_EQ(p.width, 4);
+  ASSERT_EQ(p.height, 2);
+  EXPECT_EQ(p.At(1, 0), Rgb(50, 50, 50));
+  EXPECT_EQ(p.At(3, 1), Rgb(1, 1, 1));
+}
+
+TEST(TiffTest, LzwHandMadeCodes) {
+  // Clear, 10, 20, then 258 (10 20) and 260, the very code being defined (10 20 10).
+  const auto data = PackCodes({{256, 9}, {10, 9}, {20, 9}, {258, 9}, {260, 9}, {257, 9}});
+  // Seven bytes for a strip of eight: the last reads as zero.
+  const Picture p = DecodeTiffBytes(GreyStrip(5, data).Build());
+  const uint8_t expected[8] = {10, 20, 10, 20, 10, 20, 10, 0};
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(p.At(i % 4, i / 4) & 0xFF, expected[i]) << i;
+  }
+}
+
+TEST(TiffTest, MalformedHandMadeFiles) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    const char* message;  // part of the expected error
+  };
+  std::vector<Case> cases;
+  cases.push_back({"LzwCodeBeyondTable",
+                   GreyStrip(5, PackCodes({{256, 9}, {10, 9}, {300, 9}})).Build(), "LZW"});
+  cases.push_back({"LzwOldStyle", GreyStrip(5, {0x00, 0x01, 0x02, 0x03}).Build(), "old-style"});
+  cases.push_back({"Fax", GreyStrip(3, {1, 2, 3}).Build(), "fax compression"});
+  cases.push_back({"Jpeg", GreyStrip(7, {1, 2, 3}).Build(), "compression 7"});
+  {
+    TiffBuilder b = GreyStrip(1, {1, 2, 3, 4});
+    b.Set(273, 4, {1u << 30});
+    cases.push_back({"StripOutsideFile", b.Build(), "outside"});
+  }
+  {
+    TiffBuilder b = GreyStrip(1, {1});
+    b.fields[0].values = {60000};
+    cases.push_back({"HugeWidth", b.Build(), "16384"});
+  }
+  {
+    TiffBuilder b = GreyStrip(1, {1});
+    b.fields[0].values = {16384};
+    b.fields[1].values = {16384};
+    cases.push_back({"TooManyPixels", b.Build(), "512 MiB"});
+  }
+  {
+    TiffBuilder b = GreyStrip(8, {1, 2});
+    b.Set(322, 3, {0});
+    b.Set(323, 3, {16});
+    cases.push_back({"ZeroTileWidth", b.Build(), "tile"});
+  }
+  {
+    TiffBuilder b = GreyStrip(1, {1, 2});
+    b.fields[2].values = {12};
+    cases.push_back({"TwelveBits", b.Build(), "12-bit"});
+  }
+  {
+    TiffBuilder b = GreyStrip(1, {1, 2});
+    b.Set(278, 3, {1});  // two strips needed, one offset given
+    cases.push_back({"MissingOffsets", b.Build(), "offsets"});
+  }
+  {
+    TiffBuilder b = GreyStrip(1, {1, 2});
+    b.fields[4].values = {3};  // palette without a colour map
+    cases.push_back({"PaletteWithoutMap", b.Build(), "colour map"});
+  }
+  {
+    std::vector<uint8_t> big = GreyStrip(1, {1}).Build();
+    big[2] = 43;
+    cases.push_back({"BigTiff", big, "BigTIFF"});
+  }
+  {
+    // An entry count running past the end of the file.
+    std::vector<uint8_t> bytes = GreyStrip(1, {1, 2, 3, 4, 5, 6, 7, 8}).Build();
+    const size_t ifd = bytes[4] | bytes[5] << 8;
+    bytes[ifd] = 0xFF;
+    bytes[ifd + 1] = 0xFF;
+    cases.push_back({"EntryCountPastEnd", bytes, "truncated"});
+  }
+  {
+    TiffBuilder b = GreyStrip(1, {1});
+    b.Set(320, 3, std::vector<uint32_t>(10));
+    std::vector<uint8_t> bytes = b.Build();
+    // Make the colour map's count claim four billion values.
+    for (size_t i = 8; i + 12 < bytes.size(); i += 2) {
+      if (bytes[i] == 0x40 && bytes[i + 1] == 0x01 && bytes[i + 2] == 3) {
+        bytes[i + 4] = bytes[i + 5] = bytes[i + 6] = bytes[i + 7] = 0xFF;
+        break;
+      }
+    }
+    cases.push_back({"TagCountBeyondFile", bytes, "outside the file"});
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string error = ErrorOf(c.bytes);
+    EXPECT_EQ(error.rfind("TIFF: ", 0) == 0 || error.find("picture") != std::string::npos, true)
+        << error;
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+  }
+}
+
+// Damage that leaves a decodable file: short data, a full LZW table without a clear code, and
+// a directory chain pointing back at itself (only the first image is read).
+TEST(TiffTest, TolerableDamageStillDecodes) {
+  {
+    TiffBuilder b = GreyStrip(1, {9, 9, 9});
+    const Picture p = DecodeTiffBytes(b.Build());
+    EXPECT_EQ(p.At(2, 0), Rgb(9, 9, 9));
+    EXPECT_EQ(p.At(3, 1), Rgb(0, 0, 0));  // missing data reads as zero
+  }
+  {
+    std::vector<std::pair<int, int>> codes = {{256, 9}};
+    int next = 258, width = 9;
+    for (int i = 0; i < 5000; ++i) {
+      codes.push_back({i % 200, width});
+      if (i > 0 && next < 4096) ++next;  // the first code after a clear defines nothing
+      if (next + 1 >= (1 << width) && width < 12) ++width;
+    }
+    TiffBuilder b = GreyStrip(5, PackCodes(codes));
+    b.fields[0].values = {100};
+    b.fields[1].values = {50};
+    const Picture p = DecodeTiffBytes(b.Build());
+    EXPECT_EQ(p.At(5, 0), Rgb(5, 5, 5));
+  }
+  {
+    TiffBuilder b = GreyStrip(1, {1, 2, 3, 4, 5, 6, 7, 8});
+    std::vector<uint8_t> bytes = b.Build();
+    const uint32_t ifd = bytes[4] | bytes[5] << 8;
+    bytes[bytes.size() - 4] = static_cast<uint8_t>(ifd);  // next IFD: itself
+    const Picture p = DecodeTiffBytes(bytes);
+    EXPECT_EQ(p.At(3, 1), Rgb(8, 8, 8));
+  }
+}
+
+TEST(TiffTest, TruncatedAtEveryOffsetFailsCleanly) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  testutil::TempDir dir;
+  for (const char* options :
+       {"-depth 8 -compress LZW", "-compress Zip -define tiff:tile-geometry=16x16",
+        "-type Palette -compress RLE", "-type Bilevel"}) {
+    SCOPED_TRACE(options);
+    const std::string tiff = dir.File("t.tif");
+    testutil::WriteSeedPicture(tiff, 33, 21, options);
+    const std::vector<uint8_t> bytes = ReadFileBytes(tiff);
+    for (size_t cut = 0; cut < bytes.size(); cut += 3) {
+      try {
+        const Picture p = DecodeTiff(bytes.data(), cut);
+        EXPECT_EQ(p.width, 33);
+      } catch (const PictureError& e) {
+        EXPECT_FALSE(std::string(e.what()).empty());
+      }
+    }
+  }
+}
+
+// ---- EPS ----
+
+std::vector<uint8_t> MakeEps(const std::vector<uint8_t>& tiff, bool with_preview) {
+  const std::string postscript = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\nshowpage\n";
+  std::vector<uint8_t> out = {0xC5, 0xD0, 0xD3, 0xC6};
+  auto put32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  const uint32_t header = 30;
+  put32(header);
+  put32(static_cast<uint32_t>(postscript.size()));
+  put32(0);
+  put32(0);
+  put32(with_preview ? header + static_cast<uint32_t>(postscript.size()) : 0);
+  put32(with_preview ? static_cast<uint32_t>(tiff.size()) : 0);
+  out.push_back(0xFF);  // checksum FFFF: none
+  out.push_back(0xFF);
+  out.insert(out.end(), postscript.begin(), postscript.end());
+  if (with_preview) out.insert(out.end(), tiff.begin(), tiff.end());
+  out.insert(out.end(), {'%', '%', 'E', 'O', 'F', '\n'});  // trailing bytes outside the preview
+  return out;
+}
+
+TEST(EpsTest, DecodesItsTiffPreview) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  testutil::TempDir dir;
+  const std::string tiff = dir.File("preview.tif");
+  testutil::WriteSeedPicture(tiff, 40, 30, "-depth 8 -compress LZW");
+  const std::vector<uint8_t> eps = MakeEps(ReadFileBytes(tiff), true);
+  ASSERT_EQ(eps[30], '%');
+  const Picture p = DecodeEps(eps.data(), eps.size());
+  EXPECT_TRUE(testutil::SamePixels(p, testutil::ReferenceDecode(tiff)));
+}
+
+TEST(EpsTest, RejectsMissingOrBrokenPreview) {
+  const std::vector<uint8_t> tiff = GreyStrip(1, {1, 2, 3, 4, 5, 6, 7, 8}).Build();
+  auto error = [](const std::vector<uint8_t>& b) -> std::string {
+    try {
+      DecodeEps(b.data(), b.size());
+    } catch (const PictureError& e) {
+      return e.what();
+    }
+    return "(decoded)";
+  };
+  EXPECT_EQ(error(MakeEps(tiff, false)), "EPS: no TIFF preview");
+  EXPECT_EQ(error(testutil::Bytes("%!PS-Adobe-3.0 EPSF-3.0\n")), "EPS: no TIFF preview");
+  std::vector<uint8_t> beyond = MakeEps(tiff, true);
+  beyond[24] = 0xFF;  // preview length far past the end
+  EXPECT_NE(error(beyond).find("outside"), std::string::npos);
+  const std::vector<uint8_t> good = MakeEps(tiff, true);
+  EXPECT_EQ(error(std::vector<uint8_t>(good.begin(), good.begin() + 12)), "EPS: truncated data");
+  EXPECT_EQ(DecodeEps(good.data(), good.size()).At(1, 0), Rgb(2, 2, 2));
+}
+
+// Inputs that once crashed or hung a decoder: each must now decode or fail with PictureError.
+TEST(RegressionTest, JpegTiffEpsFilesFailCleanly) {
+  const char* root = std::getenv("QUENVALE_SOURCE_DIR");
+  const std::filesystem::path folder =
+      std::filesystem::path(root ? root : ".") / "tests" / "imaging" / "regressions";
+  if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no " << folder;
+  int seen = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    const bool jpeg = name.rfind("jpeg-", 0) == 0, tiff = name.rfind("tiff-", 0) == 0,
+               eps = name.rfind("eps-", 0) == 0;
+    if (!(jpeg || tiff || eps) || entry.path().extension() != ".bin") continue;
+    SCOPED_TRACE(name);
+    ++seen;
+    const std::vector<uint8_t> bytes = ReadFileBytes(entry.path().string());
+    try {
+      const Picture p = jpeg   ? DecodeJpeg(bytes.data(), bytes.size())
+                        : tiff ? DecodeTiff(bytes.data(), bytes.size())
+                               : DecodeEps(bytes.data(), bytes.size());
+      EXPECT_EQ(p.pixels.size(), static_cast<size_t>(p.width) * p.height);
+    } catch (const PictureError&) {
+    }
+  }
+  RecordProperty("files", seen);
+}
+
+}  // namespace
+}  // namespace quenvale
