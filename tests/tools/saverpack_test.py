@@ -146,6 +146,40 @@ class SaverpackTest(unittest.TestCase):
             self.assertEqual(f.read(), before)
         self.assertEqual(sorted(os.listdir(out)), ["My Saver.scr", "My_Saver.dat"])
 
+    def test_decode_demo_pictures_like_imagemagick(self):
+        if not shutil.which("convert"):
+            self.skipTest("no ImageMagick")
+
+        def rgba(path):
+            return subprocess.run(["convert", path, "-depth", "8", "rgba:-"], capture_output=True,
+                                  check=True).stdout
+
+        for name, path in self.source_files().items():
+            if name == "settings.txt":
+                continue
+            out = os.path.join(self.tmp, "decoded.png")
+            proc = run("decode", path, out, check=0)
+            self.assertIn(b"by content" if not name.lower().endswith((".bmp", ".jpg")) else b"by extension",
+                          proc.stdout, name)
+            ours, theirs = rgba(out), rgba(path)
+            self.assertEqual(len(ours), len(theirs), name)
+            # Both use libjpeg for JPEG; allow for a different IDCT, nothing else.
+            tolerance = 2 if name.lower().endswith(".jpg") else 0
+            worst = max((abs(a - b) for a, b in zip(ours, theirs)), default=0)
+            self.assertLessEqual(worst, tolerance, name)
+
+    def test_decode_failures_are_one_line(self):
+        junk = os.path.join(self.tmp, "junk.bin")
+        with open(junk, "wb") as f:
+            f.write(b"\x00" * 64)
+        proc = run("decode", junk, os.path.join(self.tmp, "x.png"), check=2)
+        self.assertIn(b"no content test recognises it", proc.stderr)
+        # Named as a GIF, the GIF decoder gets it and says what is wrong.
+        proc = run("decode", junk, os.path.join(self.tmp, "x.png"), "--name", "junk.gif", check=2)
+        self.assertEqual(len(proc.stderr.splitlines()), 1)
+        self.assertIn(b"GIF", proc.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "x.png")))
+
     def test_usage_errors(self):
         self.assertEqual(run().returncode, 2)
         run("frobnicate", check=2)

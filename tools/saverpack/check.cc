@@ -23,6 +23,13 @@ const IntegerSetting kIntegerSettings[] = {
     {"select", "sets"},
 };
 
+// Whether an entry lies directly in "backgrounds", "icons" or "icons\\thumbs" (any case).
+bool InPictureFolder(const std::string& name) {
+  const size_t slash = name.rfind('\\');
+  const std::string folder = quenvale::LowerCase(slash == std::string::npos ? "" : name.substr(0, slash));
+  return folder == "backgrounds" || folder == "icons" || folder == "icons\\thumbs";
+}
+
 class Report {
  public:
   explicit Report(std::string subject) : subject_(std::move(subject)) {}
@@ -96,9 +103,7 @@ void CheckEntries(quenvale::ZipFileSettings& data, Report& report) {
                          "image set named \"settings\"");
       continue;
     }
-    const size_t slash = name.rfind('\\');
-    const std::string folder = quenvale::LowerCase(slash == std::string::npos ? "" : name.substr(0, slash));
-    if (folder != "backgrounds" && folder != "icons" && folder != "icons\\thumbs") {
+    if (!InPictureFolder(name)) {
       report.Warn(name + ": outside backgrounds, icons and icons\\thumbs; in save mode it makes "
                          "an image set without pictures");
     }
@@ -115,6 +120,27 @@ void CheckSets(const quenvale::ZipFileSettings& data, const char* mode, const ch
     if (set.Pictures.empty()) {
       report.Warn(quenvale::Format("%s has no picture in %s for %s mode", name.c_str(),
                                    picture_folder, mode));
+    }
+  }
+}
+
+// Every picture in the three folders must decode, as the engine will decode it.
+void CheckPictures(quenvale::ZipFileSettings& data, Report& report) {
+  quenvale::ZipArchive& zip = data.Zip();
+  std::vector<std::string> names;
+  for (int i = 0; i < zip.EntryCount(); ++i) {
+    const std::string& name = zip.EntryAt(i).FileName;
+    if (InPictureFolder(name)) names.push_back(name);
+  }
+  for (const std::string& name : names) {
+    quenvale::Picture picture;
+    try {
+      if (!data.LoadPicture(&picture, name)) {
+        report.Warn(name + ": not a picture the engine can read (no content test recognises it "
+                           "and its extension is not registered)");
+      }
+    } catch (const quenvale::PictureError& e) {
+      report.Warn(name + ": cannot be decoded: " + e.what());
     }
   }
 }
@@ -139,6 +165,7 @@ int CommandCheck(const Args& args) {
   if (file->Data().GetEntryText(quenvale::kSettingsEntryName, &text)) CheckSettingsText(text, report);
   CheckSettingValues(file->Data().Settings(), report);
   CheckEntries(file->Data(), report);
+  CheckPictures(file->Data(), report);
 
   file->Data().ListSets();
   CheckSets(file->Data(), "save", "icons", report);

@@ -8,6 +8,8 @@
 
 #include "common/strings.h"
 #include "datafile/zip_writer.h"
+#include "imaging/format_registry.h"
+#include "imaging/png_writer.h"
 #include "saverpack/saverpack.h"
 
 namespace fs = std::filesystem;
@@ -288,6 +290,32 @@ int CommandExtract(const Args& args) {
   } else {
     std::fwrite(data->data(), 1, data->size(), stdout);
   }
+  return 0;
+}
+
+int CommandDecode(const Args& args) {
+  if (args.positional.size() != 2) {
+    throw Failure("usage: saverpack decode PICTURE OUTPUT.png [--name NAME]");
+  }
+  const fs::path input = args.positional[0];
+  const std::string name = args.Get("--name", input.filename().string());
+  const std::vector<uint8_t> bytes = ReadWholeFile(input);
+  quenvale::Picture picture;
+  quenvale::LoadedPictureInfo info;
+  try {
+    if (!quenvale::DecodePicture(bytes.data(), bytes.size(), name, &picture, &info)) {
+      const std::string extension = quenvale::PictureExtension(name);
+      throw Failure(input.string() + ": no content test recognises it and " +
+                    (extension.empty() ? std::string("the name has no extension")
+                                       : "\"" + extension + "\" is not a registered extension"));
+    }
+  } catch (const quenvale::PictureError& e) {
+    throw Failure(input.string() + ": " + e.what());
+  }
+  WriteFileAtomically(args.positional[1], quenvale::EncodePng(picture));
+  std::printf("%s: %dx%d%s, %s by %s\n", input.string().c_str(), picture.width, picture.height,
+              picture.has_alpha ? " with alpha" : "", info.graphic_class->name,
+              info.by_content ? "content" : "extension");
   return 0;
 }
 

@@ -77,12 +77,16 @@ const char kUsage[] =
     "                       one entry, to standard output or FILE\n"
     "  check SOURCE_DIR|DATAFILE\n"
     "                       what to fix before shipping (exit status 1 with warnings)\n"
+    "  decode PICTURE OUTPUT.png [--name NAME]\n"
+    "                       decode a picture as the engine would, by content then by the\n"
+    "                       extension of NAME (default: the file's name), and write it as PNG\n"
     "Commands that read a data file take --scr NAME.scr, the executable name the password is\n"
     "built from; without it the name is the data file's, \".dat\" -> \".scr\", first \"_\" -> blank.\n";
 
 // Options that take a value; every other option is a flag.
 bool TakesValue(const std::string& option) {
-  return option == "--engine" || option == "--scr" || option == "--mode" || option == "-o";
+  return option == "--engine" || option == "--scr" || option == "--mode" || option == "-o" ||
+         option == "--name";
 }
 
 }  // namespace
@@ -117,6 +121,7 @@ int main(int argc, char** argv) {
     if (command == "sets") return CommandSets(args);
     if (command == "extract") return CommandExtract(args);
     if (command == "check") return CommandCheck(args);
+    if (command == "decode") return CommandDecode(args);
     throw Failure("unknown command \"" + command + "\" (see saverpack --help)");
   } catch (const Failure& failure) {
     std::fprintf(stderr, "saverpack: %s\n", failure.what());

@@ -83,6 +83,7 @@ int CommandSettings(const Args& args);
 int CommandSets(const Args& args);
 int CommandExtract(const Args& args);
 int CommandCheck(const Args& args);
+int CommandDecode(const Args& args);
 
 // JSON text of an 8-bit Windows-1252 string, quotes included.
 std::string JsonString(const std::string& cp1252);
