@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -340,6 +342,31 @@ INSTANTIATE_TEST_SUITE_P(
       for (char ch : std::string(info.param.file)) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
       return name;
     });
+
+// Inputs that once crashed or misbehaved, named "<extension>-<what>.bin": each must decode
+// through the loading rule or be refused with a PictureError.
+TEST(RegressionFilesTest, DecodeOrAreRefused) {
+  namespace fs = std::filesystem;
+  const char* source = std::getenv("QUENVALE_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(fs::path(source) / "tests/imaging/regressions")) {
+    const std::string name = entry.path().filename().string();
+    const size_t dash = name.find('-');
+    if (entry.path().extension() != ".bin" || dash == std::string::npos) continue;
+    const std::string extension = name.substr(0, dash);
+    ASSERT_NE(FileFormats().ClassForExtension(extension), nullptr) << name;
+    const std::vector<uint8_t> bytes = testutil::ReadFileBytes(entry.path().string());
+    ++files;
+    Picture picture;
+    try {
+      DecodePicture(bytes.data(), bytes.size(), "x." + extension, &picture);
+      EXPECT_EQ(picture.pixels.size(), static_cast<size_t>(picture.width) * picture.height) << name;
+    } catch (const PictureError&) {
+    }
+  }
+  EXPECT_GT(files, 0);
+}
 
 }  // namespace
 }  // namespace quenvale
