@@ -99,20 +99,11 @@ TEST(AutodeskTest, PaletteEndsAndDamage) {
   EXPECT_EQ(p.At(0, 0), Rgb(0, 0, 0));
   EXPECT_EQ(p.At(1, 0), Rgb(255, 130, 4));
 
-  struct Damage {
-    const char* what;
-    size_t at;
-    std::vector<uint8_t> bytes;
-  };
-  const std::vector<Damage> damages = {
+  const std::vector<testutil::ByteDamage> damages = {
       {"magic", 0, {0x91, 0x19}}, {"depth", 10, {4}},        {"compression", 11, {1}},
       {"no width", 2, {0, 0}},    {"huge", 2, {0xFF, 0xFF}},
   };
-  for (const Damage& d : damages) {
-    std::vector<uint8_t> bad = file;
-    std::copy(d.bytes.begin(), d.bytes.end(), bad.begin() + d.at);
-    EXPECT_THROW(Decode(bad), PictureError) << d.what;
-  }
+  testutil::ExpectDamageRefused(file, damages, DecodeAutodesk);
   // The header-less 320x200 dump is not accepted.
   const std::vector<uint8_t> bare(64000 + 768, 0);
   EXPECT_THROW(Decode(bare), PictureError);

@@ -117,12 +117,7 @@ TEST(CutTest, ShortLinesLeaveIndexZeroAndDamageIsRefused) {
   EXPECT_EQ(p.At(0, 0), Rgb(9, 9, 9));
   EXPECT_EQ(p.At(3, 0), Rgb(0, 0, 0));
   EXPECT_EQ(p.At(3, 1), Rgb(7, 7, 7));
-  struct Damage {
-    const char* what;
-    size_t at;
-    std::vector<uint8_t> bytes;
-  };
-  const std::vector<Damage> damages = {
+  const std::vector<testutil::ByteDamage> damages = {
       {"no width", 0, {0, 0}},
       {"huge size", 0, {0xFF, 0xFF}},
       {"line longer than the file", 6, {0xFF, 0}},
@@ -131,11 +126,7 @@ TEST(CutTest, ShortLinesLeaveIndexZeroAndDamageIsRefused) {
       {"run past the row", 14, {0x85}},
       {"run value missing", 12, {1, 0}},
   };
-  for (const Damage& d : damages) {
-    std::vector<uint8_t> file = good;
-    std::copy(d.bytes.begin(), d.bytes.end(), file.begin() + d.at);
-    EXPECT_THROW(Decode(file), PictureError) << d.what;
-  }
+  testutil::ExpectDamageRefused(good, damages, DecodeCut);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "imaging/picture_test_util.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -80,6 +82,16 @@ Picture ReferenceDecode(const std::string& path) {
   }
   if (differing == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << differing << " pixels differ:" << details.str();
+}
+
+void ExpectDamageRefused(const std::vector<uint8_t>& good, const std::vector<ByteDamage>& damages,
+                         Picture (*decode)(const uint8_t* data, size_t size)) {
+  for (const ByteDamage& d : damages) {
+    ASSERT_LE(d.at + d.bytes.size(), good.size()) << d.what;
+    std::vector<uint8_t> file = good;
+    std::copy(d.bytes.begin(), d.bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(d.at));
+    EXPECT_THROW(decode(file.data(), file.size()), PictureError) << d.what;
+  }
 }
 
 }  // namespace testutil

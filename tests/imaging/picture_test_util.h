@@ -32,6 +32,17 @@ Picture ReferenceDecode(const std::string& path);
 ::testing::AssertionResult SamePixels(const Picture& ours, const Picture& reference,
                                       int tolerance = 0, bool compare_alpha = true);
 
+// Bytes written over a good file at an offset; the decoder must then refuse the file.
+struct ByteDamage {
+  const char* what;
+  size_t at;
+  std::vector<uint8_t> bytes;
+};
+
+// Applies each damage to its own copy of `good` and expects `decode` to throw PictureError.
+void ExpectDamageRefused(const std::vector<uint8_t>& good, const std::vector<ByteDamage>& damages,
+                         Picture (*decode)(const uint8_t* data, size_t size));
+
 }  // namespace testutil
 }  // namespace quenvale
 

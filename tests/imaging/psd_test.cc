@@ -162,12 +162,7 @@ std::vector<uint8_t> TinyRle() {
 TEST(PsdTest, RejectsDamagedDocuments) {
   const Picture tiny = Decode(TinyRle());
   ASSERT_EQ(tiny.At(1, 0), Rgb(0x11, 0x22, 0x31));
-  struct Damage {
-    const char* what;
-    size_t at;
-    std::vector<uint8_t> bytes;
-  };
-  const std::vector<Damage> damages = {
+  const std::vector<testutil::ByteDamage> damages = {
       {"signature", 0, {'8', 'B', 'P', 'T'}},
       {"version", 4, {0, 3}},
       {"no channels", 12, {0, 0}},
@@ -185,11 +180,7 @@ TEST(PsdTest, RejectsDamagedDocuments) {
       {"literal overflowing the row", 48, {0x03}},
       {"row count shorter than its packets", 42, {0, 3}},
   };
-  for (const Damage& d : damages) {
-    std::vector<uint8_t> file = TinyRle();
-    std::copy(d.bytes.begin(), d.bytes.end(), file.begin() + d.at);
-    EXPECT_THROW(Decode(file), PictureError) << d.what;
-  }
+  testutil::ExpectDamageRefused(TinyRle(), damages, DecodePsd);
   // 8192 x 8192 claimed by two bytes a row is refused before the planes are allocated.
   std::vector<uint8_t> huge = TinyRle();
   huge.resize(14);

@@ -161,12 +161,7 @@ TEST(RlaTest, RejectsDamagedFiles) {
   tiny.At(1, 0) = Rgb(1, 2, 3);
   const std::vector<uint8_t> good = BuildRla(tiny, Layout(3, false));
   ASSERT_EQ(Decode(good).At(1, 0), Rgb(1, 2, 3));
-  struct Damage {
-    const char* what;
-    size_t at;
-    std::vector<uint8_t> bytes;
-  };
-  const std::vector<Damage> damages = {
+  const std::vector<testutil::ByteDamage> damages = {
       {"right before left", 10, {0xFF, 0xFF}},
       {"huge window", 10, {0x7F, 0xFF}},
       {"two colour channels", 20, {0, 2}},
@@ -178,11 +173,7 @@ TEST(RlaTest, RejectsDamagedFiles) {
       {"run past the row", 750, {0x05}},
       {"literal past the row", 750, {0xF0}},
   };
-  for (const Damage& d : damages) {
-    std::vector<uint8_t> file = good;
-    std::copy(d.bytes.begin(), d.bytes.end(), file.begin() + d.at);
-    EXPECT_THROW(Decode(file), PictureError) << d.what;
-  }
+  testutil::ExpectDamageRefused(good, damages, DecodeRla);
 }
 
 }  // namespace

@@ -187,12 +187,7 @@ std::vector<uint8_t> TinyRle() {
 
 TEST(SgiTest, RejectsDamagedFiles) {
   ASSERT_EQ(Decode(TinyRle()).At(1, 0), Rgb(0x40, 0x40, 0x40));
-  struct Damage {
-    const char* what;
-    size_t at;
-    std::vector<uint8_t> bytes;
-  };
-  const std::vector<Damage> damages = {
+  const std::vector<testutil::ByteDamage> damages = {
       {"magic", 0, {0x01, 0xDB}},
       {"storage", 2, {2}},
       {"bytes per channel", 3, {3}},
@@ -206,11 +201,7 @@ TEST(SgiTest, RejectsDamagedFiles) {
       {"row length past the end", 516, {0x7F, 0xFF, 0xFF, 0xFF}},
       {"row too short", 520, {0x01}},
   };
-  for (const Damage& d : damages) {
-    std::vector<uint8_t> file = TinyRle();
-    std::copy(d.bytes.begin(), d.bytes.end(), file.begin() + d.at);
-    EXPECT_THROW(Decode(file), PictureError) << d.what;
-  }
+  testutil::ExpectDamageRefused(TinyRle(), damages, DecodeSgi);
   // A huge verbatim header over a tiny file must fail before allocating.
   std::vector<uint8_t> huge = TinyRle();
   huge[2] = 0;
