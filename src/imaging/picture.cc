@@ -44,26 +44,12 @@ const uint8_t* ByteReader::Take(size_t n) {
 
 uint8_t ByteReader::U8() { return *Take(1); }
 
-uint16_t ByteReader::U16LE() {
-  const uint8_t* p = Take(2);
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
+uint16_t ByteReader::U16LE() { return Le16(Take(2)); }
 
-uint16_t ByteReader::U16BE() {
-  const uint8_t* p = Take(2);
-  return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
+uint16_t ByteReader::U16BE() { return Be16(Take(2)); }
 
-uint32_t ByteReader::U32LE() {
-  const uint8_t* p = Take(4);
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+uint32_t ByteReader::U32LE() { return Le32(Take(4)); }
 
-uint32_t ByteReader::U32BE() {
-  const uint8_t* p = Take(4);
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-         static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
-}
+uint32_t ByteReader::U32BE() { return Be32(Take(4)); }
 
 }  // namespace quenvale

@@ -43,6 +43,18 @@ inline uint32_t Argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
 }
 inline uint32_t Rgb(uint32_t r, uint32_t g, uint32_t b) { return Argb(0xFF, r, g, b); }
 
+// Multi-byte fields at `p`, low byte first (Le) or high byte first (Be).
+inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+inline uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline uint32_t Be32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+         static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
+}
+
 // Reads a byte buffer front to back, or at given offsets, and never past its end: every read
 // beyond the end throws PictureError("truncated <format> data").
 class ByteReader {

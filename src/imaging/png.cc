@@ -29,12 +29,6 @@ constexpr uint32_t kIend = ChunkType('I', 'E', 'N', 'D');
 
 [[noreturn]] void Fail(const char* reason) { throw PictureError(std::string("PNG: ") + reason); }
 
-uint32_t Be32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-         static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
-uint32_t Be16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
-
 // 16-bit samples come down to 8 bits the way ImageMagick's `-depth 8` brings them: colour
 // truncates (v / 257) and alpha rounds up ((v + 256) / 257), as it keeps opacity inverted.
 inline uint32_t Colour16(uint32_t v) { return v / 257; }
