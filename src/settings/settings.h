@@ -1,0 +1,75 @@
+// The user's choices for one saver: every setting takes its default from the data file's settings
+// text, and the settings the data file lets the user change (their "set..." gate is "true") are
+// bound to the per-user store, which loads the user's last value over the default and writes the
+// value back when the settings are closed.
+#ifndef QUENVALE_SETTINGS_SETTINGS_H_
+#define QUENVALE_SETTINGS_SETTINGS_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/font_text.h"
+#include "common/strings.h"
+#include "datafile/settings_list.h"
+#include "settings/registry_settings.h"
+
+namespace quenvale {
+
+class ZipFileSettings;
+
+class Settings {
+ public:
+  // Fills every field; throws ConvertError, ObjectTextError, RegistryError or ValueStoreError
+  // with the message the user is shown when the settings text or the stored values are unusable.
+  Settings(ZipFileSettings& data_file, ValueStore& store);
+  // The same from a settings text alone (the data file's title names the key).
+  Settings(const SettingsList& defaults, ValueStore& store);
+  // Closes unless Close already ran; errors are dropped there, so windows call Close themselves.
+  ~Settings();
+  Settings(const Settings&) = delete;
+  Settings& operator=(const Settings&) = delete;
+
+  // Refreshes the font texts and the selected-sets text from the live state, then writes every
+  // bound setting. Runs once.
+  void Close();
+
+  void LoadInteger(int32_t& field, const std::string& key, const std::string& section);
+  void LoadBoolean(bool& field, const std::string& key, const std::string& section);
+  void LoadString(std::string& field, const std::string& key, const std::string& section);
+
+  // The windows read and write these directly.
+  ZipFileSettings* DataFile = nullptr;  // not owned; null when built from a settings text alone
+  int32_t BackgroundColor = 0;          // 0x00BBGGRR
+  bool BounceImages = false;
+  int32_t NrImages = 0;
+  int32_t Speed = 0;
+  bool FixedSpeed = false;
+  bool NoBouncingLogos = false;
+  int32_t Clock = 0;     // 0 none, 1 time of day, 2 running time
+  int32_t Filename = 0;  // 0 the set's name is shown, 1 it is not
+  bool ShowBackground = false;
+  bool StretchSmallImages = false;
+  int32_t SetTime = 0;  // seconds between set changes; 0 or less: never
+  StringArray SelectedSets;
+  std::string SelectedSetsText;
+  std::string ClockFontText;
+  std::string FilenameFontText;
+  // Built from the texts above; a saver that gives no font text gets DefaultFontDialog().
+  FontDialog ClockFont;
+  FontDialog FilenameFont;
+
+  const RegistrySettings& Registry() const { return *registry_; }
+
+ private:
+  void Load();
+  void LoadOrDiscard();
+
+  const SettingsList& defaults_;
+  std::unique_ptr<RegistrySettings> registry_;
+  bool closed_ = false;
+};
+
+}  // namespace quenvale
+
+#endif  // QUENVALE_SETTINGS_SETTINGS_H_
