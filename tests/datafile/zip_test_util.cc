@@ -38,7 +38,13 @@ bool RunCommand(const std::string& command, std::string* output) {
 }
 
 bool HaveCommand(const std::string& name) {
+#ifdef _WIN32
+  // The peers are Linux programs driven through a POSIX shell, which a Windows build has not.
+  (void)name;
+  return false;
+#else
   return RunCommand("command -v " + ShellQuote(name) + " >/dev/null 2>&1");
+#endif
 }
 
 std::string ShellQuote(const std::string& s) {
