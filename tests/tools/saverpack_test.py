@@ -180,6 +180,39 @@ class SaverpackTest(unittest.TestCase):
         self.assertIn(b"GIF", proc.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "x.png")))
 
+    def render(self, name, *args):
+        out = os.path.join(self.tmp, name)
+        proc = run("render", self.dat, out, *args, check=0)
+        frames = sorted(os.listdir(out))
+        contents = []
+        for f in frames:
+            with open(os.path.join(out, f), "rb") as fh:
+                contents.append(fh.read())
+        return proc.stdout.decode(), frames, contents
+
+    def test_render_repeats_for_a_seed_and_moves_the_sprites(self):
+        out, frames, first = self.render("r1", "--frames", "3", "--size", "320x200", "--seed", "9")
+        self.assertEqual(frames, ["frame-00001.png", "frame-00002.png", "frame-00003.png"])
+        self.assertIn("3 frames of 320x200", out)
+        _, _, again = self.render("r2", "--frames", "3", "--size", "320x200", "--seed", "9")
+        self.assertEqual(first, again)
+        self.assertNotEqual(first[0], first[2], "the sprites move between frames")
+        _, _, other = self.render("r3", "--frames", "3", "--size", "320x200", "--seed", "10")
+        self.assertNotEqual(first, other)
+        # Decoding our own PNG shows the requested size.
+        decoded = run("decode", os.path.join(self.tmp, "r1", "frame-00001.png"),
+                      os.path.join(self.tmp, "r1.png"), check=0).stdout
+        self.assertIn(b"320x200", decoded)
+
+    def test_render_preview_and_a_named_set(self):
+        out, frames, _ = self.render("p", "--preview", "--frames", "1", "--set", "reef")
+        self.assertIn("1 frames of 152x112 (preview), set \"reef\"", out)
+        proc = run("render", self.dat, os.path.join(self.tmp, "bad"), "--set", "nosuchset", check=2)
+        self.assertIn(b"no image set named", proc.stderr)
+        for bad in (["--size", "0x10"], ["--size", "wide"], ["--frames", "-1"]):
+            proc = run("render", self.dat, os.path.join(self.tmp, "bad"), *bad, check=2)
+            self.assertEqual(len(proc.stderr.splitlines()), 1, bad)
+
     def test_usage_errors(self):
         self.assertEqual(run().returncode, 2)
         run("frobnicate", check=2)

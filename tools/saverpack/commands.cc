@@ -12,6 +12,11 @@
 #include "imaging/png_writer.h"
 #include "saverpack/saverpack.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace fs = std::filesystem;
 using quenvale::SaverMode;
 
@@ -58,6 +63,9 @@ const char* MethodName(uint16_t method) {
   }
 }
 
+
+}  // namespace
+
 void WriteFileAtomically(const fs::path& target, const std::vector<uint8_t>& bytes) {
   fs::path temp = target;
   temp += ".saverpack-tmp";
@@ -81,8 +89,6 @@ void WriteFileAtomically(const fs::path& target, const std::vector<uint8_t>& byt
     throw Failure(target.string() + ": cannot be replaced: " + ec.message());
   }
 }
-
-}  // namespace
 
 SaverMode ModeFromText(const std::string& text) {
   if (text.empty() || text == "save") return SaverMode::smSave;
@@ -288,6 +294,10 @@ int CommandExtract(const Args& args) {
   if (args.Has("-o")) {
     WriteFileAtomically(args.Get("-o"), *data);
   } else {
+#ifdef _WIN32
+    // Windows' stdout is a text stream: every LF would gain a CR.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     std::fwrite(data->data(), 1, data->size(), stdout);
   }
   return 0;

@@ -48,8 +48,7 @@ void OpenedDataFile::Fatal(const std::string& message, int exit_code) {
 void OpenedDataFile::ArchiveMessage(const std::string& message) { archive_message_ = message; }
 
 int32_t OpenedDataFile::Random(int32_t range) {
-  static std::mt19937 engine{std::random_device{}()};
-  return std::uniform_int_distribution<int32_t>(0, range - 1)(engine);
+  return std::uniform_int_distribution<int32_t>(0, range - 1)(random_);
 }
 
 void OpenedDataFile::OpenArchive(quenvale::ZipArchive& zip, const std::string& path) {
@@ -80,13 +79,17 @@ const char kUsage[] =
     "  decode PICTURE OUTPUT.png [--name NAME]\n"
     "                       decode a picture as the engine would, by content then by the\n"
     "                       extension of NAME (default: the file's name), and write it as PNG\n"
+    "  render DATAFILE OUT_DIR [--size WxH] [--frames N] [--seed S] [--preview] [--set NAME]\n"
+    "                       draw N frames (default 60) of the saver with its default settings\n"
+    "                       into OUT_DIR/frame-NNNNN.png; the same seed gives the same frames\n"
     "Commands that read a data file take --scr NAME.scr, the executable name the password is\n"
     "built from; without it the name is the data file's, \".dat\" -> \".scr\", first \"_\" -> blank.\n";
 
 // Options that take a value; every other option is a flag.
 bool TakesValue(const std::string& option) {
   return option == "--engine" || option == "--scr" || option == "--mode" || option == "-o" ||
-         option == "--name";
+         option == "--name" || option == "--size" || option == "--frames" ||
+         option == "--seed" || option == "--set";
 }
 
 }  // namespace
@@ -106,7 +109,7 @@ int main(int argc, char** argv) {
         if (TakesValue(word)) {
           if (i + 1 >= argc) throw Failure(word + " needs a value");
           args.options[word] = argv[++i];
-        } else if (word == "--json" || word == "--verbose") {
+        } else if (word == "--json" || word == "--verbose" || word == "--preview") {
           args.options[word] = "";
         } else {
           throw Failure("unknown option " + word);
@@ -122,6 +125,7 @@ int main(int argc, char** argv) {
     if (command == "extract") return CommandExtract(args);
     if (command == "check") return CommandCheck(args);
     if (command == "decode") return CommandDecode(args);
+    if (command == "render") return CommandRender(args);
     throw Failure("unknown command \"" + command + "\" (see saverpack --help)");
   } catch (const Failure& failure) {
     std::fprintf(stderr, "saverpack: %s\n", failure.what());

@@ -3,8 +3,10 @@
 #define QUENVALE_TOOLS_SAVERPACK_SAVERPACK_H_
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -53,6 +55,8 @@ class OpenedDataFile : public quenvale::DataFileHost {
   void ArchiveMessage(const std::string& message) override;
   int32_t Random(int32_t range) override;
   void OpenArchive(quenvale::ZipArchive& zip, const std::string& path) override;
+  // Repeatable random choices (the first set) from here on.
+  void SeedRandom(uint32_t seed) { random_.seed(seed); }
 
  private:
   OpenedDataFile() = default;
@@ -64,6 +68,7 @@ class OpenedDataFile : public quenvale::DataFileHost {
   std::vector<uint8_t> memory_;  // the packed folder, when opened from one
   bool from_memory_ = false;
   std::unique_ptr<quenvale::ZipFileSettings> data_;
+  std::mt19937 random_{std::random_device{}()};
 };
 
 // Packs a folder: every file below it, names relative with "/", sorted for repeatable output.
@@ -84,6 +89,10 @@ int CommandSets(const Args& args);
 int CommandExtract(const Args& args);
 int CommandCheck(const Args& args);
 int CommandDecode(const Args& args);
+int CommandRender(const Args& args);
+
+// Writes a temporary file beside `target` and renames it over the target.
+void WriteFileAtomically(const std::filesystem::path& target, const std::vector<uint8_t>& bytes);
 
 // JSON text of an 8-bit Windows-1252 string, quotes included.
 std::string JsonString(const std::string& cp1252);

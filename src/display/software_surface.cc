@@ -1,0 +1,168 @@
+#include "display/software_surface.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quenvale {
+
+namespace {
+
+// Cuts `rect` to [0, width) x [0, height), moving `other` (a rectangle of the same size, or a
+// point) by the same amounts so the two stay in step.
+bool ClipTogether(Rect* rect, int32_t width, int32_t height, int32_t* other_x, int32_t* other_y) {
+  if (rect->Left < 0) {
+    *other_x -= rect->Left;
+    rect->Left = 0;
+  }
+  if (rect->Top < 0) {
+    *other_y -= rect->Top;
+    rect->Top = 0;
+  }
+  rect->Right = std::min(rect->Right, width);
+  rect->Bottom = std::min(rect->Bottom, height);
+  return !rect->Empty();
+}
+
+// Nearest source index for destination offset `d` of `dest_size` across `source_size` pixels:
+// floor((d + 0.5) * source_size / dest_size) in exact integer arithmetic.
+int64_t SampleIndex(int64_t d, int64_t source_size, int64_t dest_size) {
+  return ((2 * d + 1) * source_size) / (2 * dest_size);
+}
+
+}  // namespace
+
+void SoftwareCanvas::TextOut(int32_t x, int32_t y, const std::string& text) {
+  text_.Draw(surface_.MutablePixels(), surface_.Width(), surface_.Height(), x, y, text);
+}
+
+SoftwareSurface::SoftwareSurface(int32_t width, int32_t height)
+    : width_(std::max(width, 0)),
+      height_(std::max(height, 0)),
+      pixels_(static_cast<size_t>(width_) * height_, 0) {}
+
+SoftwareSurface::SoftwareSurface(const Picture& picture)
+    : SoftwareSurface(picture.width, picture.height) {
+  const size_t count = std::min(pixels_.size(), picture.pixels.size());
+  for (size_t i = 0; i < count; ++i) pixels_[i] = picture.pixels[i] & 0x00FFFFFFu;
+}
+
+bool SoftwareSurface::Fill(uint32_t device_value) {
+  std::fill(pixels_.begin(), pixels_.end(), device_value);
+  return true;
+}
+
+uint32_t SoftwareSurface::MatchDeviceColor(int32_t color) {
+  const auto c = static_cast<uint32_t>(color);
+  return ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
+}
+
+Canvas& SoftwareSurface::GetCanvas() {
+  if (!canvas_) canvas_ = std::make_unique<SoftwareCanvas>(*this);
+  return *canvas_;
+}
+
+void SoftwareSurface::CopyFrom(const Surface& source, const Rect& source_rect, int32_t x,
+                               int32_t y, bool transparent) {
+  const auto* from = dynamic_cast<const SoftwareSurface*>(&source);
+  if (from == nullptr) return;
+  Rect src = source_rect;
+  if (!ClipTogether(&src, from->width_, from->height_, &x, &y)) return;
+  Rect dst{x, y, x + src.Width(), y + src.Height()};
+  int32_t src_left = src.Left, src_top = src.Top;
+  if (!ClipTogether(&dst, width_, height_, &src_left, &src_top)) return;
+
+  // A copy within one surface may overlap itself: read from a snapshot then.
+  std::vector<uint32_t> snapshot;
+  const uint32_t* read = from->pixels_.data();
+  if (from == this) {
+    snapshot = pixels_;
+    read = snapshot.data();
+  }
+  const uint32_t key = from->color_key_;
+  for (int32_t row = 0; row < dst.Height(); ++row) {
+    const uint32_t* in = read + static_cast<size_t>(src_top + row) * from->width_ + src_left;
+    uint32_t* out = pixels_.data() + static_cast<size_t>(dst.Top + row) * width_ + dst.Left;
+    if (!transparent) {
+      std::copy(in, in + dst.Width(), out);
+      continue;
+    }
+    for (int32_t col = 0; col < dst.Width(); ++col) {
+      if (in[col] != key) out[col] = in[col];
+    }
+  }
+}
+
+void SoftwareSurface::StretchFrom(const Surface& source, const Rect& source_rect, const Rect& dest,
+                                  bool transparent) {
+  const auto* from = dynamic_cast<const SoftwareSurface*>(&source);
+  if (from == nullptr || source_rect.Empty() || dest.Empty()) return;
+  std::vector<uint32_t> snapshot;
+  const uint32_t* read = from->pixels_.data();
+  if (from == this) {
+    snapshot = pixels_;
+    read = snapshot.data();
+  }
+  const int64_t sw = source_rect.Width(), sh = source_rect.Height();
+  const int64_t dw = dest.Width(), dh = dest.Height();
+  const int32_t x0 = std::max(dest.Left, 0), x1 = std::min(dest.Right, width_);
+  const int32_t y0 = std::max(dest.Top, 0), y1 = std::min(dest.Bottom, height_);
+  const uint32_t key = from->color_key_;
+  for (int32_t dy = y0; dy < y1; ++dy) {
+    const int64_t sy = source_rect.Top + SampleIndex(dy - static_cast<int64_t>(dest.Top), sh, dh);
+    if (sy < 0 || sy >= from->height_) continue;
+    const uint32_t* in = read + static_cast<size_t>(sy) * from->width_;
+    uint32_t* out = pixels_.data() + static_cast<size_t>(dy) * width_;
+    for (int32_t dx = x0; dx < x1; ++dx) {
+      const int64_t sx =
+          source_rect.Left + SampleIndex(dx - static_cast<int64_t>(dest.Left), sw, dw);
+      if (sx < 0 || sx >= from->width_) continue;
+      const uint32_t value = in[sx];
+      if (transparent && value == key) continue;
+      out[dx] = value;
+    }
+  }
+}
+
+Picture SoftwareSurface::ToPicture() const {
+  Picture picture;
+  picture.width = width_;
+  picture.height = height_;
+  picture.pixels.resize(pixels_.size());
+  for (size_t i = 0; i < pixels_.size(); ++i) picture.pixels[i] = 0xFF000000u | pixels_[i];
+  return picture;
+}
+
+SoftwareDevice::SoftwareDevice(int32_t client_width, int32_t client_height)
+    : SoftwareDevice(client_width, client_height, client_width, client_height) {}
+
+SoftwareDevice::SoftwareDevice(int32_t client_width, int32_t client_height, int32_t back_width,
+                               int32_t back_height)
+    : back_(back_width, back_height) {
+  screen_.width = std::max(client_width, 0);
+  screen_.height = std::max(client_height, 0);
+  screen_.pixels.assign(static_cast<size_t>(screen_.width) * screen_.height, 0xFF000000u);
+}
+
+void SoftwareDevice::Flip() {
+  std::fill(screen_.pixels.begin(), screen_.pixels.end(), 0xFF000000u);
+  // C++ division truncates toward zero, as the windowed present's origin does.
+  const int32_t origin_x = (screen_.width - back_.Width()) / 2;
+  const int32_t origin_y = (screen_.height - back_.Height()) / 2;
+  for (int32_t y = 0; y < back_.Height(); ++y) {
+    const int32_t sy = origin_y + y;
+    if (sy < 0 || sy >= screen_.height) continue;
+    for (int32_t x = 0; x < back_.Width(); ++x) {
+      const int32_t sx = origin_x + x;
+      if (sx < 0 || sx >= screen_.width) continue;
+      screen_.At(sx, sy) = 0xFF000000u | back_.Pixel(x, y);
+    }
+  }
+  ++flip_count_;
+}
+
+std::unique_ptr<Surface> SoftwareDevice::CreateSurface(const Picture& picture) {
+  if (picture.width <= 0 || picture.height <= 0) return nullptr;
+  return std::make_unique<SoftwareSurface>(picture);
+}
+
+}  // namespace quenvale

@@ -1,0 +1,117 @@
+// The drawing layer in memory: 32-bit X8R8G8B8 surfaces and a device that presents into a
+// picture. Used by the tests and by saverpack render, and as the reference the platform layers
+// are compared with.
+#ifndef QUENVALE_DISPLAY_SOFTWARE_SURFACE_H_
+#define QUENVALE_DISPLAY_SOFTWARE_SURFACE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/font_text.h"
+#include "display/freetype_text.h"
+#include "display/surface.h"
+#include "imaging/picture.h"
+
+namespace quenvale {
+
+class SoftwareSurface;
+
+// Text drawn straight into a software surface's pixels.
+class SoftwareCanvas : public Canvas {
+ public:
+  explicit SoftwareCanvas(SoftwareSurface& surface) : surface_(surface) {}
+  void SetFont(const Font& font) override { text_.SetFont(font); }
+  int32_t TextWidth(const std::string& text) override { return text_.TextWidth(text); }
+  void TextOut(int32_t x, int32_t y, const std::string& text) override;
+  // Memory needs no locking, so there is nothing to hand back.
+  void Release() override {}
+  FreeTypeText& Text() { return text_; }
+
+ private:
+  SoftwareSurface& surface_;
+  FreeTypeText text_;
+};
+
+// Pixels are 0x00RRGGBB device values, rows top to bottom. The top byte is kept as written, and
+// colour-keyed copies compare all 32 bits.
+class SoftwareSurface : public Surface {
+ public:
+  // Black; a negative size counts as 0.
+  SoftwareSurface(int32_t width, int32_t height);
+  // The picture's colours, alpha dropped (pixel & 0x00FFFFFF).
+  explicit SoftwareSurface(const Picture& picture);
+
+  int32_t Width() const override { return width_; }
+  int32_t Height() const override { return height_; }
+  bool Fill(uint32_t device_value) override;
+  // 0x00BBGGRR to 0x00RRGGBB; the top byte of `color` is ignored.
+  uint32_t MatchDeviceColor(int32_t color) override;
+  Canvas& GetCanvas() override;
+  void SetColorKey(uint32_t device_value) override { color_key_ = device_value; }
+  uint32_t ColorKey() const override { return color_key_; }
+  // The source must be a SoftwareSurface (anything else is ignored). Rectangles reaching outside
+  // either surface are clipped rather than trusted.
+  void CopyFrom(const Surface& source, const Rect& source_rect, int32_t x, int32_t y,
+                bool transparent) override;
+  // Nearest neighbour: destination pixel (dx, dy) of `dest` takes the source pixel under the
+  // centre of that pixel mapped back into `source_rect`, that is
+  //   sx = source_rect.Left + floor((dx - dest.Left + 0.5) * source_rect.Width() / dest.Width())
+  // and likewise for y. Destination pixels outside this surface, or whose sample falls outside
+  // the source surface, are left alone. Empty rectangles draw nothing.
+  void StretchFrom(const Surface& source, const Rect& source_rect, const Rect& dest,
+                   bool transparent) override;
+
+  const uint32_t* Pixels() const { return pixels_.data(); }
+  uint32_t* MutablePixels() { return pixels_.data(); }
+  uint32_t Pixel(int32_t x, int32_t y) const {
+    return pixels_[static_cast<size_t>(y) * width_ + x];
+  }
+  void SetPixel(int32_t x, int32_t y, uint32_t value) {
+    pixels_[static_cast<size_t>(y) * width_ + x] = value;
+  }
+  // The surface as an opaque picture (alpha 0xFF), for PNG output.
+  Picture ToPicture() const;
+
+ private:
+  int32_t width_;
+  int32_t height_;
+  std::vector<uint32_t> pixels_;
+  uint32_t color_key_ = 0;
+  // Made on first use: most surfaces (pictures of the image list) never draw text.
+  std::unique_ptr<SoftwareCanvas> canvas_;
+};
+
+// A window of `client` size showing a back surface. Flip presents the back surface centred in
+// the client area, as a windowed present does.
+class SoftwareDevice : public DrawDevice {
+ public:
+  // The back surface has the client size.
+  SoftwareDevice(int32_t client_width, int32_t client_height);
+  // A back surface of its own size (a display mode that differs from the window).
+  SoftwareDevice(int32_t client_width, int32_t client_height, int32_t back_width,
+                 int32_t back_height);
+
+  bool CanDraw() override { return true; }
+  Surface& BackSurface() override { return back_; }
+  SoftwareSurface& Back() { return back_; }
+  // Clears the screen black, then copies the back surface with its origin at
+  // ((client - back) / 2) on each axis, the division truncating toward zero; what falls outside
+  // the client area is cut off.
+  void Flip() override;
+  std::unique_ptr<Surface> CreateSurface(const Picture& picture) override;
+
+  // What the last Flip showed (black before the first), alpha 0xFF.
+  const Picture& Screen() const { return screen_; }
+  int FlipCount() const { return flip_count_; }
+
+ private:
+  SoftwareSurface back_;
+  Picture screen_;
+  int flip_count_ = 0;
+};
+
+}  // namespace quenvale
+
+#endif  // QUENVALE_DISPLAY_SOFTWARE_SURFACE_H_

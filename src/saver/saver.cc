@@ -1,0 +1,330 @@
+#include "saver/saver.h"
+
+#include <chrono>
+#include <ctime>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+
+namespace quenvale {
+
+namespace {
+
+// A picture pixel 0xAARRGGBB as a 24-bit colour 0x00BBGGRR.
+int32_t ColorOfPixel(uint32_t pixel) {
+  return static_cast<int32_t>(((pixel >> 16) & 0xFF) | (pixel & 0xFF00) | ((pixel & 0xFF) << 16));
+}
+
+}  // namespace
+
+DefaultRandom::DefaultRandom()
+    : engine_(static_cast<uint64_t>(
+          std::chrono::high_resolution_clock::now().time_since_epoch().count())) {}
+
+int32_t DefaultRandom::Random(int32_t range) {
+  if (range <= 0) return 0;
+  return std::uniform_int_distribution<int32_t>(0, range - 1)(engine_);
+}
+
+double DefaultRandom::RandomReal() {
+  // 53 random bits: uniform in [0, 1), never 1.
+  return static_cast<double>(engine_() >> 11) * (1.0 / 9007199254740992.0);
+}
+
+std::string RunningTimeText(uint32_t seconds) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "%02u:%02u:%02u", (seconds % 86400) / 3600,
+                (seconds % 3600) / 60, seconds % 60);
+  return text;
+}
+
+std::string LocalTimeText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  std::ostringstream out;
+  try {
+    out.imbue(std::locale(""));
+  } catch (const std::exception&) {
+    // An unknown locale in the environment: the classic format still tells the time.
+  }
+  out << std::put_time(&local, "%X");
+  return out.str();
+}
+
+Saver::Saver(ZipFileSettings& data_file, Settings& settings, SaverMode mode, RandomSource& random)
+    : data_file_(data_file),
+      settings_(settings),
+      mode_(mode),
+      random_(random),
+      image_list_(2),
+      time_text_(LocalTimeText) {
+  image_list_.Items(kBackgroundItem).Transparent = false;
+  image_list_.Items(kSpriteItem).Transparent = true;
+}
+
+void Saver::SetClientSize(int32_t width, int32_t height) {
+  client_width_ = width;
+  client_height_ = height;
+}
+
+void Saver::SetPlacementArea(int32_t width, int32_t height) {
+  placement_width_ = width;
+  placement_height_ = height;
+}
+
+void Saver::FormCreate(int32_t placement_width, int32_t placement_height) {
+  SetPlacementArea(placement_width, placement_height);
+  data_file_.SelectRandomSet();
+  LoadSetPictures();
+  running_seconds_ = 0;
+  last_mouse_x_ = -1;
+  last_mouse_y_ = -1;
+  const int32_t count = std::max<int32_t>(settings_.NrImages, 0);
+  sprites_.assign(count, Sprite());
+  for (int32_t i = 0; i < count; ++i) PlaceSprite(i);
+  tClockTimer(false);
+}
+
+int32_t Saver::SetChangeInterval() const {
+  if (settings_.SetTime <= 0) return 0;
+  const int64_t ms = static_cast<int64_t>(settings_.SetTime) * 1000;
+  return ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms);
+}
+
+void Saver::LoadSetPictures() {
+  const ImageSet* set = data_file_.CurrentSet();
+  if (set == nullptr) return;
+  // An entry that no format takes leaves the item with the picture it had.
+  PictureItem& background = image_list_.Items(kBackgroundItem);
+  if (!set->Backgrounds.empty()) data_file_.LoadPicture(&background.GetPicture(), set->Backgrounds[0]);
+  background.Transparent = false;
+  background.Restore();
+  if (!settings_.NoBouncingLogos) {
+    PictureItem& sprite = image_list_.Items(kSpriteItem);
+    if (!set->Pictures.empty()) data_file_.LoadPicture(&sprite.GetPicture(), set->Pictures[0]);
+    sprite.Transparent = true;
+    const Picture& picture = sprite.GetPicture();
+    if (picture.width > 0 && picture.height > 0) {
+      sprite.SetTransparentColor(ColorOfPixel(picture.pixels[0]));
+    }
+    sprite.Restore();
+    sprite_index_ = kSpriteItem;
+  } else {
+    sprite_index_ = kBackgroundItem;
+  }
+  background_index_ = kBackgroundItem;
+}
+
+int32_t Saver::SpriteWidth() { return image_list_.Items(sprite_index_).Width(); }
+int32_t Saver::SpriteHeight() { return image_list_.Items(sprite_index_).Height(); }
+
+void Saver::PlaceSprite(int32_t index) {
+  const int32_t width = SpriteWidth();
+  const int32_t height = SpriteHeight();
+  Sprite& sprite = sprites_.at(index);
+  for (int attempts_left = 100;;) {
+    bool overlap = false;
+    // An area smaller than the sprite leaves no range: the sprite starts at 0 on that axis.
+    const int32_t x = random_.Random(placement_width_ - width);
+    const int32_t y = random_.Random(placement_height_ - height);
+    sprite.Position = Vector(static_cast<float>(x), static_cast<float>(y));
+    const double r1 = random_.RandomReal();
+    const double r2 = random_.RandomReal();
+    sprite.Velocity = Vector(RoundToFloat(r1 - 0.5), RoundToFloat(r2 - 0.5));
+    if (settings_.FixedSpeed) Normalize(sprite.Velocity);
+    if (sprite.Velocity.X == 0) sprite.Velocity.X = 1.0f;
+    if (sprite.Velocity.Y == 0) sprite.Velocity.Y = 1.0f;
+    for (int32_t j = 0; j < index; ++j) {
+      if (width >= Distance(sprite.Position, sprites_[j].Position)) overlap = true;
+    }
+    --attempts_left;
+    if (!overlap || attempts_left <= 0) break;
+  }
+}
+
+void Saver::DrawBackground(Surface& surface) {
+  const uint32_t background = surface.MatchDeviceColor(settings_.BackgroundColor);
+  if (!settings_.ShowBackground) {
+    surface.Fill(background);
+    return;
+  }
+  const int32_t dw = surface.Width(), dh = surface.Height();
+  PictureItem& item = image_list_.Items(background_index_);
+  const int32_t pw = item.GetPicture().width, ph = item.GetPicture().height;
+  int32_t width = pw, height = ph;
+  const bool fits = ph <= dh && pw <= dw;
+  if (settings_.StretchSmallImages || !fits) {
+    if (pw > 0 && ph > 0 && dh > 0) {
+      const float screen_ratio = RoundToFloat(static_cast<double>(dw) / dh);
+      const float picture_ratio = RoundToFloat(static_cast<double>(pw) / ph);
+      const float scale = picture_ratio < screen_ratio ? RoundToFloat(static_cast<double>(dh) / ph)
+                                                       : RoundToFloat(static_cast<double>(dw) / pw);
+      width = BankersRound(static_cast<double>(pw) * scale);
+      height = BankersRound(static_cast<double>(ph) * scale);
+    }
+  }
+  Rect dest;
+  dest.Left = (dw - width) / 2;
+  dest.Top = (dh - height) / 2;
+  dest.Right = dest.Left + width;
+  dest.Bottom = dest.Top + height;
+  surface.Fill(background);
+  item.StretchDraw(surface, dest, 0);
+}
+
+Font Saver::PreviewScaled(const Font& font) const {
+  Font scaled = font;
+  if (Preview()) scaled.SetSize(BankersRound(font.Size() / kPreviewScale));
+  return scaled;
+}
+
+void Saver::DrawOverlays(Surface& surface) {
+  Canvas& canvas = surface.GetCanvas();
+  if (settings_.Clock > 0) {
+    Font font = PreviewScaled(settings_.ClockFont.Font);
+    canvas.SetFont(font);
+    const int32_t x = client_width_ - canvas.TextWidth(clock_text_) - 2;
+    font.Color = 0;
+    canvas.SetFont(font);
+    canvas.TextOut(x + 2, 2, clock_text_);
+    font.Color = 0xFFFFFF;
+    canvas.SetFont(font);
+    canvas.TextOut(x, 0, clock_text_);
+  }
+  if (settings_.Filename == 0) {
+    const ImageSet* set = data_file_.CurrentSet();
+    const std::string name = set != nullptr ? set->Name : std::string();
+    Font font = PreviewScaled(settings_.FilenameFont.Font);
+    const int32_t own_color = font.Color;
+    font.Color = 0;
+    canvas.SetFont(font);
+    canvas.TextOut(1, 1, name);
+    font.Color = own_color;
+    canvas.SetFont(font);
+    canvas.TextOut(0, 0, name);
+  }
+  canvas.Release();
+}
+
+void Saver::FrameTimerTimer(DrawDevice& device) {
+  if (!device.CanDraw()) return;
+  Surface& surface = device.BackSurface();
+  DrawBackground(surface);
+
+  const int32_t steps = FrameSteps(settings_.Speed, Preview());
+  const int32_t count = std::min<int32_t>(settings_.NrImages, static_cast<int32_t>(sprites_.size()));
+  const MotionBounds bounds{client_width_, client_height_, SpriteWidth(), SpriteHeight()};
+  for (int64_t step = 0; step <= static_cast<int64_t>(steps) && steps >= 0; ++step) {
+    MotionStep(sprites_, count, bounds, settings_.BounceImages);
+  }
+
+  PictureItem& sprite = image_list_.Items(sprite_index_);
+  for (int32_t i = 0; i < count; ++i) {
+    sprite.Draw(surface, BankersRound(sprites_[i].Position.X), BankersRound(sprites_[i].Position.Y), 0);
+  }
+  DrawOverlays(surface);
+  device.Flip();
+}
+
+void Saver::tClockTimer(bool from_clock) {
+  if (from_clock) ++running_seconds_;
+  if (settings_.Clock <= 0) return;
+  clock_text_ = settings_.Clock == 1 ? time_text_() : RunningTimeText(running_seconds_);
+}
+
+void Saver::tSetChangeTimer() {
+  const int32_t count = static_cast<int32_t>(data_file_.Sets().size());
+  if (count < 2) return;
+  int32_t index;
+  do {
+    index = random_.Random(count);
+  } while (index == data_file_.CurrentSetIndex());
+  data_file_.SelectSet(index);
+  LoadSetPictures();
+}
+
+bool Saver::FormKeyDown(uint16_t key) {
+  Font& clock_font = settings_.ClockFont.Font;
+  Font& filename_font = settings_.FilenameFont.Font;
+  switch (key) {
+    // The left arrow steps forward through the sets and the right arrow back.
+    case kVkLeft:
+    case kVkNumpad4:
+      data_file_.SelectSet(data_file_.CurrentSetIndex() + 1);
+      LoadSetPictures();
+      return false;
+    case kVkRight:
+    case kVkNumpad6:
+      data_file_.SelectSet(data_file_.CurrentSetIndex() - 1);
+      LoadSetPictures();
+      return false;
+    case kVkUp:
+    case kVkNumpad8:
+      if (settings_.Speed < INT32_MAX) ++settings_.Speed;
+      return false;
+    case kVkDown:
+    case kVkNumpad2:
+      if (settings_.Speed > 1) --settings_.Speed;
+      return false;
+    case kVkAdd:
+      if (settings_.NrImages == INT32_MAX) return false;
+      ++settings_.NrImages;
+      if (settings_.NrImages >= 1) {
+        sprites_.resize(settings_.NrImages);
+        PlaceSprite(settings_.NrImages - 1);
+      }
+      return false;
+    case kVkSubtract:
+      if (settings_.NrImages >= 2) --settings_.NrImages;
+      return false;
+    case kVkMultiply:
+      clock_font.SetSize(clock_font.Size() + 1);
+      return false;
+    case kVkDivide:
+      if (clock_font.Size() > 0) clock_font.SetSize(clock_font.Size() - 1);
+      return false;
+    case kVkNumpad0:
+      filename_font.SetSize(filename_font.Size() + 1);
+      return false;
+    case kVkDecimal:
+      if (filename_font.Size() > 0) filename_font.SetSize(filename_font.Size() - 1);
+      return false;
+    case kVkNumpad5:
+      settings_.Clock = settings_.Clock + 1 > 2 ? 0 : settings_.Clock + 1;
+      tClockTimer(false);
+      return false;
+    case kVkNumpad1:
+      settings_.Filename = settings_.Filename + 1 > 1 ? 0 : settings_.Filename + 1;
+      return false;
+    case kVkNumpad7:
+      settings_.ShowBackground = !settings_.ShowBackground;
+      return false;
+    case kVkNumpad9:
+      settings_.BounceImages = !settings_.BounceImages;
+      return false;
+    default:
+      return true;
+  }
+}
+
+bool Saver::FormMouseMove(int32_t x, int32_t y) {
+  if (last_mouse_x_ == -1 && last_mouse_y_ == -1) {
+    last_mouse_x_ = x;
+    last_mouse_y_ = y;
+    return false;
+  }
+  if (std::abs(static_cast<int64_t>(x) - last_mouse_x_) > 2 &&
+      std::abs(static_cast<int64_t>(y) - last_mouse_y_) > 2) {
+    last_mouse_x_ = x;
+    last_mouse_y_ = y;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace quenvale

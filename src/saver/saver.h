@@ -1,0 +1,151 @@
+// The saver itself, free of any window system: the current set's pictures, the sprites, one
+// frame, the clock text, the set-change timer, the key table and the movement rule. A front end
+// owns the window, the timers and the drawing device; it creates the data file and the settings,
+// calls FormCreate once, binds the image list when its surfaces exist, and forwards timer ticks,
+// keys and mouse movements here.
+#ifndef QUENVALE_SAVER_SAVER_H_
+#define QUENVALE_SAVER_SAVER_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "datafile/zip_file_settings.h"
+#include "display/image_list.h"
+#include "display/surface.h"
+#include "saver/motion.h"
+#include "settings/settings.h"
+
+namespace quenvale {
+
+// Uniform integers in [0, n) and reals in [0, 1).
+class RandomSource {
+ public:
+  virtual ~RandomSource() = default;
+  virtual int32_t Random(int32_t range) = 0;
+  virtual double RandomReal() = 0;
+  virtual void Seed(uint64_t seed) = 0;
+};
+
+// A Mersenne twister; seeded from the clock unless a seed is given.
+class DefaultRandom : public RandomSource {
+ public:
+  DefaultRandom();
+  explicit DefaultRandom(uint64_t seed) : engine_(seed) {}
+  int32_t Random(int32_t range) override;
+  double RandomReal() override;
+  void Seed(uint64_t seed) override { engine_.seed(seed); }
+
+ private:
+  std::mt19937_64 engine_;
+};
+
+// Windows' virtual-key codes (named apart from the Windows header's macros); each front end
+// maps its own keys onto them.
+enum VirtualKey : uint16_t {
+  kVkLeft = 37,
+  kVkUp = 38,
+  kVkRight = 39,
+  kVkDown = 40,
+  kVkNumpad0 = 96,
+  kVkNumpad1 = 97,
+  kVkNumpad2 = 98,
+  kVkNumpad3 = 99,
+  kVkNumpad4 = 100,
+  kVkNumpad5 = 101,
+  kVkNumpad6 = 102,
+  kVkNumpad7 = 103,
+  kVkNumpad8 = 104,
+  kVkNumpad9 = 105,
+  kVkMultiply = 106,
+  kVkAdd = 107,
+  kVkSeparator = 108,
+  kVkSubtract = 109,
+  kVkDecimal = 110,
+  kVkDivide = 111,
+};
+
+// "hh:mm:ss" of the running time; whole days are dropped.
+std::string RunningTimeText(uint32_t seconds);
+// The current local time in the locale's own format.
+std::string LocalTimeText();
+
+class Saver {
+ public:
+  // Item 0 of the image list holds the background picture, item 1 the sprite picture.
+  static constexpr int kBackgroundItem = 0;
+  static constexpr int kSpriteItem = 1;
+
+  // `data_file` has listed its sets for `mode`; both must outlive the saver.
+  Saver(ZipFileSettings& data_file, Settings& settings, SaverMode mode, RandomSource& random);
+
+  // Start-up: a random set and its pictures, the sprites placed, the clock text filled.
+  // `placement_width` x `placement_height` is where new sprites may go: the screen in save
+  // mode, the window's client area in preview.
+  void FormCreate(int32_t placement_width, int32_t placement_height);
+
+  void LoadSetPictures();
+  void PlaceSprite(int32_t index);
+
+  // One frame onto the device's back surface, then presented.
+  void FrameTimerTimer(DrawDevice& device);
+  // `from_clock` is true for the once-a-second tick, which counts a running second.
+  void tClockTimer(bool from_clock);
+  void tSetChangeTimer();
+  // Milliseconds between set changes; 0 when the set never changes by itself.
+  int32_t SetChangeInterval() const;
+
+  // Input; each returns true when the window should be asked to close.
+  bool FormKeyDown(uint16_t key);
+  bool FormMouseMove(int32_t x, int32_t y);
+
+  // The window's client size, which the sprites bounce inside.
+  void SetClientSize(int32_t width, int32_t height);
+  void SetPlacementArea(int32_t width, int32_t height);
+
+  // Where the current time comes from (the locale's long time format by default).
+  void SetTimeText(std::function<std::string()> time_text) { time_text_ = std::move(time_text); }
+
+  ZipFileSettings& DataFile() { return data_file_; }
+  Settings& SaverSettings() { return settings_; }
+  SurfaceImageList& ImageList() { return image_list_; }
+  std::vector<Sprite>& Sprites() { return sprites_; }
+  int32_t BackgroundIndex() const { return background_index_; }
+  int32_t SpriteIndex() const { return sprite_index_; }
+  int32_t SpriteWidth();
+  int32_t SpriteHeight();
+  uint32_t RunningSeconds() const { return running_seconds_; }
+  const std::string& ClockText() const { return clock_text_; }
+  bool Preview() const { return mode_ == SaverMode::smPreview; }
+
+ private:
+  void DrawBackground(Surface& surface);
+  void DrawOverlays(Surface& surface);
+  Font PreviewScaled(const Font& font) const;
+
+  ZipFileSettings& data_file_;
+  Settings& settings_;
+  SaverMode mode_;
+  RandomSource& random_;
+  SurfaceImageList image_list_;
+  std::vector<Sprite> sprites_;
+  int32_t background_index_ = kBackgroundItem;
+  int32_t sprite_index_ = kSpriteItem;
+  uint32_t running_seconds_ = 0;
+  std::string clock_text_;
+  int32_t last_mouse_x_ = -1;
+  int32_t last_mouse_y_ = -1;
+  int32_t client_width_ = 0;
+  int32_t client_height_ = 0;
+  int32_t placement_width_ = 0;
+  int32_t placement_height_ = 0;
+  std::function<std::string()> time_text_;
+};
+
+}  // namespace quenvale
+
+#endif  // QUENVALE_SAVER_SAVER_H_

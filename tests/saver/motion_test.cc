@@ -1,0 +1,182 @@
+#include "saver/motion.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+namespace quenvale {
+namespace {
+
+using ::testing::TestWithParam;
+using ::testing::Values;
+
+TEST(MotionTest, BankersRoundHalvesToEven) {
+  EXPECT_EQ(BankersRound(2.5), 2);
+  EXPECT_EQ(BankersRound(3.5), 4);
+  EXPECT_EQ(BankersRound(-2.5), -2);
+  EXPECT_EQ(BankersRound(1.5625), 2);
+  EXPECT_EQ(BankersRound(2.4999), 2);
+}
+
+struct StepsCase {
+  int32_t speed;
+  bool preview;
+  int32_t steps;
+};
+
+class FrameStepsTest : public TestWithParam<StepsCase> {};
+
+TEST_P(FrameStepsTest, SpeedBecomesStepsDividedInPreview) {
+  EXPECT_EQ(FrameSteps(GetParam().speed, GetParam().preview), GetParam().steps);
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, FrameStepsTest,
+                         Values(StepsCase{0, false, 0}, StepsCase{1, false, 1},
+                                StepsCase{-1, false, -1}, StepsCase{10, true, 2},
+                                StepsCase{16, true, 2}, StepsCase{3, true, 0},
+                                StepsCase{-3, true, 0}, StepsCase{-4, true, -1}));
+
+struct EdgeCase {
+  float position;
+  float velocity;
+  float after_position;
+  float after_velocity;
+};
+
+class EdgeBounceTest : public TestWithParam<EdgeCase> {};
+
+// Window 640 wide, sprite 40 wide: the right edge limit is 600.
+TEST_P(EdgeBounceTest, BouncesAtOrBeyondEitherEdge) {
+  std::vector<Sprite> sprites(1);
+  sprites[0].Position = Vector(GetParam().position, 100);
+  sprites[0].Velocity = Vector(GetParam().velocity, 0.25f);
+  MoveSprites(sprites, 1, MotionBounds{640, 480, 40, 30});
+  EXPECT_EQ(sprites[0].Position.X, GetParam().after_position);
+  EXPECT_EQ(sprites[0].Velocity.X, GetParam().after_velocity);
+  EXPECT_EQ(sprites[0].Position.Y, 100.25f);
+  EXPECT_EQ(sprites[0].Velocity.Y, 0.25f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Edges, EdgeBounceTest,
+                         Values(EdgeCase{0.2f, -0.5f, 0, 0.5f},       // reaches -0.3
+                                EdgeCase{0.5f, -0.5f, 0, 0.5f},       // lands exactly on 0
+                                EdgeCase{0.75f, -0.5f, 0.25f, -0.5f},  // inside: no bounce
+                                EdgeCase{599.5f, 0.5f, 600, -0.5f},   // lands exactly on CW - W
+                                EdgeCase{599.75f, 0.5f, 600, -0.5f},  // beyond it
+                                EdgeCase{599.0f, 0.5f, 599.5f, 0.5f}));
+
+TEST(MotionTest, SpriteWiderThanTheWindowEndsEveryStepAtTheNegativeLimit) {
+  std::vector<Sprite> sprites(1);
+  sprites[0].Position = Vector(5, 5);
+  sprites[0].Velocity = Vector(0.5f, 0.5f);
+  MoveSprites(sprites, 1, MotionBounds{100, 100, 150, 10});
+  EXPECT_EQ(sprites[0].Position.X, -50.0f);
+  MoveSprites(sprites, 1, MotionBounds{100, 100, 150, 10});
+  EXPECT_EQ(sprites[0].Position.X, -50.0f);
+}
+
+TEST(MotionTest, OnlyTheFirstCountSpritesMove) {
+  std::vector<Sprite> sprites(3);
+  for (Sprite& s : sprites) {
+    s.Position = Vector(10, 10);
+    s.Velocity = Vector(1, 1);
+  }
+  MoveSprites(sprites, 2, MotionBounds{640, 480, 40, 30});
+  EXPECT_EQ(sprites[1].Position.X, 11.0f);
+  EXPECT_EQ(sprites[2].Position.X, 10.0f);
+}
+
+TEST(MotionTest, HeadOnCollisionExchangesVelocities) {
+  std::vector<Sprite> sprites(2);
+  sprites[0] = Sprite{Vector(0, 0), Vector(1, 0)};
+  sprites[1] = Sprite{Vector(50, 0), Vector(-1, 0)};
+  CollideSprites(sprites, 2, 64);
+  EXPECT_EQ(sprites[0].Velocity.X, -1.0f);
+  EXPECT_EQ(sprites[0].Velocity.Y, 0.0f);
+  EXPECT_EQ(sprites[1].Velocity.X, 1.0f);
+  EXPECT_EQ(sprites[1].Velocity.Y, 0.0f);
+}
+
+TEST(MotionTest, SpritesAtTheSamePlaceKeepTheirVelocities) {
+  std::vector<Sprite> sprites(2);
+  sprites[0] = Sprite{Vector(7, 7), Vector(0.3f, -0.2f)};
+  sprites[1] = Sprite{Vector(7, 7), Vector(-0.1f, 0.4f)};
+  CollideSprites(sprites, 2, 64);
+  EXPECT_EQ(sprites[0].Velocity.X, 0.3f);
+  EXPECT_EQ(sprites[1].Velocity.Y, 0.4f);
+}
+
+TEST(MotionTest, TouchingMeansAtMostOneWidthApart) {
+  std::vector<Sprite> sprites(3);
+  sprites[0].Position = Vector(0, 0);
+  sprites[1].Position = Vector(100, 0);
+  sprites[2].Position = Vector(0, 100.5f);
+  EXPECT_EQ(TouchingPairsPlain(sprites, 3, 100),
+            (std::vector<std::pair<int32_t, int32_t>>{{0, 1}}));
+}
+
+TEST(MotionTest, LaterPairsSeeTheVelocitiesOfEarlierOnes) {
+  // Three in a row, each touching its neighbour: (0, 1) runs before (1, 2) and hands sprite 1 a
+  // new velocity that (1, 2) then passes on.
+  std::vector<Sprite> sprites(3);
+  sprites[0] = Sprite{Vector(0, 0), Vector(1, 0)};
+  sprites[1] = Sprite{Vector(60, 0), Vector(0, 0)};
+  sprites[2] = Sprite{Vector(120, 0), Vector(0, 0)};
+  CollideSprites(sprites, 3, 64);
+  EXPECT_EQ(sprites[0].Velocity.X, 0.0f);
+  EXPECT_EQ(sprites[1].Velocity.X, 0.0f);
+  EXPECT_EQ(sprites[2].Velocity.X, 1.0f);
+}
+
+std::vector<Sprite> RandomSprites(std::mt19937& rng, int n, int width, int height, int cluster) {
+  std::uniform_real_distribution<float> x(0, static_cast<float>(width));
+  std::uniform_real_distribution<float> y(0, static_cast<float>(height));
+  std::uniform_real_distribution<float> v(-0.5f, 0.5f);
+  std::uniform_int_distribution<int> grid(0, 20);
+  std::vector<Sprite> sprites(n);
+  for (Sprite& s : sprites) {
+    if (cluster > 0) {
+      // Corners on a lattice of the sprite width: many pairs exactly one width apart.
+      s.Position = Vector(static_cast<float>(grid(rng) * cluster), static_cast<float>(grid(rng) * cluster));
+    } else {
+      s.Position = Vector(x(rng), y(rng));
+    }
+    s.Velocity = Vector(v(rng), v(rng));
+  }
+  return sprites;
+}
+
+bool SameBits(const std::vector<Sprite>& a, const std::vector<Sprite>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Sprite)) == 0;
+}
+
+// The grid must give exactly the pairs, and so exactly the velocities, of the plain loop.
+TEST(MotionTest, GridGivesTheSameResultsAsThePlainLoop) {
+  std::mt19937 rng(20261208);
+  int configurations = 0, pairs_seen = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const int n = 16 + static_cast<int>(rng() % 120);
+    const int width = 1 + static_cast<int>(rng() % 200);
+    const int cluster = round % 3 == 0 ? width : 0;
+    const int area = 200 + static_cast<int>(rng() % 1800);
+    std::vector<Sprite> grid = RandomSprites(rng, n, area, area * 3 / 4, cluster);
+    std::vector<Sprite> plain = grid;
+    const MotionBounds bounds{area, area * 3 / 4, width, width};
+    for (int step = 0; step < 4; ++step) {
+      const auto expected = TouchingPairsPlain(plain, n, width);
+      ASSERT_EQ(TouchingPairs(grid, n, width), expected) << "round " << round;
+      pairs_seen += static_cast<int>(expected.size());
+      MoveSprites(plain, n, bounds);
+      for (const auto& [i, j] : TouchingPairsPlain(plain, n, width)) Collide(plain[i], plain[j]);
+      MotionStep(grid, n, bounds, true);
+      ASSERT_TRUE(SameBits(grid, plain)) << "round " << round << " step " << step;
+    }
+    ++configurations;
+  }
+  EXPECT_EQ(configurations, 3000);
+  EXPECT_GT(pairs_seen, 10000) << "the configurations must actually collide";
+}
+
+}  // namespace
+}  // namespace quenvale

@@ -1,0 +1,381 @@
+#include "saver/saver.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "datafile/zip_writer.h"
+#include "display/software_surface.h"
+#include "imaging/png_writer.h"
+#include "settings/memory_value_store.h"
+
+namespace quenvale {
+namespace {
+
+using ::testing::TestWithParam;
+using ::testing::Values;
+
+constexpr char kExe[] = "C:\\Savers\\Test Saver.scr";
+
+// Answers from a script when one is queued, otherwise from a seeded twister.
+class ScriptedRandom : public RandomSource {
+ public:
+  int32_t Random(int32_t range) override {
+    ++calls;
+    if (!integers.empty()) {
+      const int32_t value = integers.front();
+      integers.erase(integers.begin());
+      return value;
+    }
+    return fallback.Random(range);
+  }
+  double RandomReal() override {
+    if (!reals.empty()) {
+      const double value = reals.front();
+      reals.erase(reals.begin());
+      return value;
+    }
+    return fallback.RandomReal();
+  }
+  void Seed(uint64_t seed) override { fallback.Seed(seed); }
+
+  std::vector<int32_t> integers;
+  std::vector<double> reals;
+  int calls = 0;
+  DefaultRandom fallback{7};
+};
+
+class MemoryHost : public DataFileHost {
+ public:
+  std::string ExecutablePath() const override { return kExe; }
+  [[noreturn]] void Fatal(const std::string& message, int) override {
+    throw std::runtime_error(message);
+  }
+  void ArchiveMessage(const std::string&) override {}
+  int32_t Random(int32_t range) override { return range > 1 ? 1 % range : 0; }
+  void OpenArchive(ZipArchive& zip, const std::string& path) override { zip.OpenMemory(archive, path); }
+  std::vector<uint8_t> archive;
+};
+
+std::vector<uint8_t> SolidPng(int width, int height, uint32_t color, uint32_t corner) {
+  Picture picture;
+  picture.Allocate(width, height);
+  for (uint32_t& p : picture.pixels) p = color;
+  picture.At(0, 0) = corner;
+  return EncodePng(picture);
+}
+
+std::string SettingsText(const std::map<std::string, std::string>& overrides) {
+  std::map<std::string, std::string> values = {
+      {"title", "Test Saver"}, {"BackgroundColor", "$000080"}, {"showBackground", "false"},
+      {"nrImages", "3"}, {"Speed", "0"}, {"bounceImages", "true"}, {"fixedSpeed", "false"},
+      {"noBouncingLogos", "false"}, {"SetTime", "30"}, {"clock", "0"}, {"filename", "1"}};
+  for (const auto& [k, v] : overrides) values[k] = v;
+  std::string text = "[general]\r\ntitle=" + values["title"] + "\r\nBackgroundColor=" +
+                     values["BackgroundColor"] + "\r\nshowBackground=" + values["showBackground"] +
+                     "\r\n[bounce]\r\nnrImages=" + values["nrImages"] + "\r\nSpeed=" +
+                     values["Speed"] + "\r\nbounceImages=" + values["bounceImages"] +
+                     "\r\nfixedSpeed=" + values["fixedSpeed"] + "\r\nnoBouncingLogos=" +
+                     values["noBouncingLogos"] + "\r\n[sets]\r\nSetTime=" + values["SetTime"] +
+                     "\r\n[clocksettings]\r\nclock=" + values["clock"] +
+                     "\r\n[FilenameSettings]\r\nfilename=" + values["filename"] + "\r\n";
+  return text;
+}
+
+// A data file with `sets` sets named a, b, c...: 200x100 backgrounds and 20x10 sprites.
+struct Fixture {
+  explicit Fixture(int sets = 2, const std::map<std::string, std::string>& overrides = {},
+                   SaverMode mode = SaverMode::smSave, int background_width = 200,
+                   int background_height = 100) {
+    std::vector<ZipWriterEntry> entries;
+    const std::string text = SettingsText(overrides);
+    entries.push_back(ZipWriterEntry{"settings.txt", std::vector<uint8_t>(text.begin(), text.end()), 0});
+    for (int i = 0; i < sets; ++i) {
+      const std::string name(1, static_cast<char>('a' + i));
+      entries.push_back(ZipWriterEntry{"backgrounds/" + name + ".png",
+                                       SolidPng(background_width, background_height, Rgb(0, 0, 10 * (i + 1)),
+                                                Rgb(0, 0, 10 * (i + 1))),
+                                       0});
+      entries.push_back(ZipWriterEntry{"icons/" + name + ".png",
+                                       SolidPng(20, 10, Rgb(255, 255, 255), Rgb(255, 0, 0)), 0});
+      entries.push_back(ZipWriterEntry{"icons/thumbs/" + name + ".png",
+                                       SolidPng(4, 2, Rgb(255, 255, 255), Rgb(255, 0, 0)), 0});
+    }
+    uint8_t counter = 0;
+    host.archive = WriteEncryptedZip(entries, ArchivePasswordFor(kExe), [&counter]() { return counter++; });
+    data_file = std::make_unique<ZipFileSettings>(host, mode);
+    data_file->ListSets();
+    settings = std::make_unique<Settings>(*data_file, store);
+    saver = std::make_unique<Saver>(*data_file, *settings, mode, random);
+    saver->SetClientSize(640, 480);
+    saver->SetTimeText([] { return std::string("12:34:56"); });
+  }
+
+  MemoryHost host;
+  MemoryValueStore store;
+  ScriptedRandom random;
+  std::unique_ptr<ZipFileSettings> data_file;
+  std::unique_ptr<Settings> settings;
+  std::unique_ptr<Saver> saver;
+};
+
+TEST(SaverTest, RunningTimeDropsWholeDays) {
+  EXPECT_EQ(RunningTimeText(0), "00:00:00");
+  EXPECT_EQ(RunningTimeText(3599), "00:59:59");
+  EXPECT_EQ(RunningTimeText(3725), "01:02:05");
+  EXPECT_EQ(RunningTimeText(86400), "00:00:00");
+  EXPECT_EQ(RunningTimeText(86400 + 3661), "01:01:01");
+}
+
+TEST(SaverTest, ClockTimerCountsOnlyItsOwnTicks) {
+  Fixture f(1, {{"clock", "2"}});
+  f.saver->FormCreate(640, 480);
+  EXPECT_EQ(f.saver->ClockText(), "00:00:00");
+  for (int i = 0; i < 61; ++i) f.saver->tClockTimer(true);
+  f.saver->tClockTimer(false);
+  EXPECT_EQ(f.saver->ClockText(), "00:01:01");
+  EXPECT_EQ(f.saver->RunningSeconds(), 61u);
+  // Numpad 5 cycles 2 -> 0 (the text stays) -> 1 (the current time at once) -> 2.
+  EXPECT_FALSE(f.saver->FormKeyDown(kVkNumpad5));
+  EXPECT_EQ(f.settings->Clock, 0);
+  EXPECT_EQ(f.saver->ClockText(), "00:01:01");
+  f.saver->FormKeyDown(kVkNumpad5);
+  EXPECT_EQ(f.saver->ClockText(), "12:34:56");
+  f.saver->tClockTimer(true);  // seconds run on while another clock shows
+  f.saver->FormKeyDown(kVkNumpad5);
+  EXPECT_EQ(f.saver->ClockText(), "00:01:02");
+}
+
+TEST(SaverTest, KeyTableChangesTheSettingsWithinTheirLimits) {
+  Fixture f(3, {{"Speed", "1"}, {"nrImages", "1"}});
+  f.saver->FormCreate(640, 480);
+  Settings& s = *f.settings;
+  f.saver->FormKeyDown(kVkDown);
+  EXPECT_EQ(s.Speed, 1) << "the down key stops at 1";
+  f.saver->FormKeyDown(kVkUp);
+  f.saver->FormKeyDown(kVkNumpad8);
+  EXPECT_EQ(s.Speed, 3);
+  f.saver->FormKeyDown(kVkNumpad2);
+  EXPECT_EQ(s.Speed, 2);
+
+  f.saver->FormKeyDown(kVkSubtract);
+  EXPECT_EQ(s.NrImages, 1) << "the minus key stops at 1";
+  f.saver->FormKeyDown(kVkAdd);
+  EXPECT_EQ(s.NrImages, 2);
+  EXPECT_EQ(f.saver->Sprites().size(), 2u);
+  f.saver->FormKeyDown(kVkSubtract);
+  EXPECT_EQ(s.NrImages, 1);
+  EXPECT_EQ(f.saver->Sprites().size(), 2u) << "the array keeps its length";
+
+  s.ClockFont.Font.SetSize(0);
+  f.saver->FormKeyDown(kVkDivide);
+  EXPECT_EQ(s.ClockFont.Font.Size(), 0) << "a size of 0 does not go below";
+  f.saver->FormKeyDown(kVkMultiply);
+  EXPECT_EQ(s.ClockFont.Font.Size(), 1);
+  const int32_t filename_size = s.FilenameFont.Font.Size();
+  f.saver->FormKeyDown(kVkNumpad0);
+  EXPECT_EQ(s.FilenameFont.Font.Size(), filename_size + 1);
+  f.saver->FormKeyDown(kVkDecimal);
+  f.saver->FormKeyDown(kVkDecimal);
+  EXPECT_EQ(s.FilenameFont.Font.Size(), filename_size - 1);
+
+  EXPECT_EQ(s.Filename, 1);
+  f.saver->FormKeyDown(kVkNumpad1);
+  EXPECT_EQ(s.Filename, 0);
+  f.saver->FormKeyDown(kVkNumpad1);
+  EXPECT_EQ(s.Filename, 1);
+  f.saver->FormKeyDown(kVkNumpad7);
+  EXPECT_TRUE(s.ShowBackground);
+  f.saver->FormKeyDown(kVkNumpad9);
+  EXPECT_FALSE(s.BounceImages);
+}
+
+TEST(SaverTest, LeftArrowStepsForwardAndWrapsRightArrowBack) {
+  Fixture f(3);
+  f.saver->FormCreate(640, 480);
+  f.data_file->SelectSet(2);
+  f.saver->FormKeyDown(kVkLeft);
+  EXPECT_EQ(f.data_file->CurrentSetIndex(), 0);
+  f.saver->FormKeyDown(kVkRight);
+  EXPECT_EQ(f.data_file->CurrentSetIndex(), 2);
+  f.saver->FormKeyDown(kVkNumpad6);
+  EXPECT_EQ(f.data_file->CurrentSetIndex(), 1);
+  f.saver->FormKeyDown(kVkNumpad4);
+  EXPECT_EQ(f.data_file->CurrentSetIndex(), 2);
+}
+
+class EndingKeyTest : public TestWithParam<uint16_t> {};
+
+TEST_P(EndingKeyTest, EveryOtherKeyAsksToClose) {
+  Fixture f(1);
+  f.saver->FormCreate(640, 480);
+  EXPECT_TRUE(f.saver->FormKeyDown(GetParam()));
+}
+
+// Numpad 3, separator, Escape, Enter, Shift, Ctrl, Alt, letters and digits.
+INSTANTIATE_TEST_SUITE_P(Keys, EndingKeyTest,
+                         Values(99, 108, 27, 13, 16, 17, 18, 'A', 'C', '0', '5', 112));
+
+TEST(SaverTest, MovementRuleNeedsThreePixelsBothWays) {
+  Fixture f(1);
+  f.saver->FormCreate(640, 480);
+  EXPECT_FALSE(f.saver->FormMouseMove(500, 400)) << "the first report only sets the reference";
+  EXPECT_FALSE(f.saver->FormMouseMove(503, 400));
+  EXPECT_FALSE(f.saver->FormMouseMove(502, 450));
+  EXPECT_FALSE(f.saver->FormMouseMove(501, 401));
+  EXPECT_FALSE(f.saver->FormMouseMove(498, 398)) << "2 left and 2 up";
+  EXPECT_TRUE(f.saver->FormMouseMove(497, 397));
+  // The reference moved with the ending report.
+  EXPECT_FALSE(f.saver->FormMouseMove(499, 399));
+  EXPECT_TRUE(f.saver->FormMouseMove(500, 400));
+}
+
+TEST(SaverTest, SetChangeTimerAlternatesBetweenTwoSetsAndIgnoresOne) {
+  Fixture two(2);
+  two.saver->FormCreate(640, 480);
+  for (int tick = 0; tick < 6; ++tick) {
+    const int before = two.data_file->CurrentSetIndex();
+    two.saver->tSetChangeTimer();
+    EXPECT_EQ(two.data_file->CurrentSetIndex(), 1 - before);
+  }
+  Fixture one(1);
+  one.saver->FormCreate(640, 480);
+  const int calls = one.random.calls;
+  one.saver->tSetChangeTimer();
+  EXPECT_EQ(one.data_file->CurrentSetIndex(), 0);
+  EXPECT_EQ(one.random.calls, calls) << "one set: no random number is even drawn";
+  EXPECT_EQ(two.saver->SetChangeInterval(), 30000);
+  Fixture never(2, {{"SetTime", "0"}});
+  EXPECT_EQ(never.saver->SetChangeInterval(), 0);
+}
+
+TEST(SaverTest, SetPicturesAndTheSpriteColourKey) {
+  Fixture f(2);
+  f.saver->FormCreate(640, 480);
+  PictureItem& sprite = f.saver->ImageList().Items(Saver::kSpriteItem);
+  EXPECT_EQ(f.saver->SpriteIndex(), Saver::kSpriteItem);
+  EXPECT_EQ(f.saver->SpriteWidth(), 20);
+  EXPECT_EQ(f.saver->SpriteHeight(), 10);
+  EXPECT_TRUE(sprite.Transparent);
+  EXPECT_EQ(sprite.TransparentColor(), 0x0000FF) << "the red top-left pixel, as 0x00BBGGRR";
+  EXPECT_FALSE(f.saver->ImageList().Items(Saver::kBackgroundItem).Transparent);
+
+  Fixture logos(2, {{"noBouncingLogos", "true"}});
+  logos.saver->FormCreate(640, 480);
+  EXPECT_EQ(logos.saver->SpriteIndex(), Saver::kBackgroundItem);
+  EXPECT_EQ(logos.saver->SpriteWidth(), 200);
+  EXPECT_EQ(logos.saver->ImageList().Items(Saver::kSpriteItem).GetPicture().width, 0)
+      << "the sprite item is never loaded";
+
+  Fixture preview(1, {}, SaverMode::smPreview);
+  preview.saver->FormCreate(152, 112);
+  EXPECT_EQ(preview.saver->SpriteWidth(), 4) << "preview sprites are the thumbnails";
+}
+
+TEST(SaverTest, PlacementDrawsXThenYThenTwoRealsAndRetriesOverlaps) {
+  Fixture f(1, {{"nrImages", "2"}});
+  // Sprite 0 at (5, 6); sprite 1 first on top of it (rejected), then at (100, 50).
+  f.random.integers = {5, 6, 10, 6, 100, 50};
+  f.random.reals = {0.75, 0.25, 0.0, 0.9, 0.5, 0.125};
+  f.data_file->SelectSet(0);
+  f.saver->FormCreate(640, 480);
+  // FormCreate drew the random set first; the script above starts after it.
+  const auto& sprites = f.saver->Sprites();
+  ASSERT_EQ(sprites.size(), 2u);
+  EXPECT_EQ(sprites[0].Position.X, 5.0f);
+  EXPECT_EQ(sprites[0].Position.Y, 6.0f);
+  EXPECT_EQ(sprites[0].Velocity.X, 0.25f);
+  EXPECT_EQ(sprites[0].Velocity.Y, -0.25f);
+  EXPECT_EQ(sprites[1].Position.X, 100.0f);
+  EXPECT_EQ(sprites[1].Position.Y, 50.0f);
+  EXPECT_EQ(sprites[1].Velocity.X, 1.0f) << "a zero component becomes 1";
+  EXPECT_EQ(sprites[1].Velocity.Y, -0.375f);
+}
+
+TEST(SaverTest, FullScreenGivesUpAfterAHundredAttempts) {
+  Fixture f(1, {{"nrImages", "2"}});
+  f.saver->FormCreate(20, 10);  // exactly one sprite's room: every attempt overlaps
+  EXPECT_EQ(f.saver->Sprites()[1].Position.X, 0.0f);
+  Fixture count(1, {{"nrImages", "2"}});
+  count.random.integers.clear();
+  count.saver->FormCreate(20, 10);
+  // Random() is asked for x and y per attempt: 2 for the first sprite, 200 for the second.
+  EXPECT_EQ(count.random.calls, 202);
+}
+
+TEST(SaverTest, FixedSpeedGivesUnitVelocities) {
+  Fixture f(1, {{"nrImages", "40"}, {"fixedSpeed", "true"}});
+  f.saver->FormCreate(4000, 3000);
+  for (const Sprite& s : f.saver->Sprites()) {
+    EXPECT_NEAR(Length(s.Velocity), 1.0f, 1e-6f);
+  }
+}
+
+struct BackgroundCase {
+  int picture_width, picture_height;
+  bool stretch;
+  int device_width, device_height;
+  Rect expected;
+};
+
+class BackgroundTest : public TestWithParam<BackgroundCase> {};
+
+// The background keeps its aspect ratio, is centred, and is enlarged only when asked to.
+TEST_P(BackgroundTest, FillsAroundTheScaledPicture) {
+  const BackgroundCase& c = GetParam();
+  Fixture f(1,
+            {{"showBackground", "true"}, {"nrImages", "0"},
+             {"stretchSmallImages", c.stretch ? "true" : "false"}},
+            SaverMode::smSave, c.picture_width, c.picture_height);
+  f.settings->StretchSmallImages = c.stretch;
+  SoftwareDevice device(c.device_width, c.device_height);
+  f.saver->SetClientSize(c.device_width, c.device_height);
+  f.saver->FormCreate(c.device_width, c.device_height);
+  f.saver->ImageList().Initialized(device);
+  f.saver->ImageList().Restored();
+  f.saver->FrameTimerTimer(device);
+  EXPECT_EQ(device.FlipCount(), 1);
+  const SoftwareSurface& back = device.Back();
+  const uint32_t picture = 0x00000A, fill = 0x800000;  // $000080 is 0x00BBGGRR: dark blue
+  int inside = 0, outside = 0;
+  for (int y = 0; y < c.device_height; ++y) {
+    for (int x = 0; x < c.device_width; ++x) {
+      const bool in = x >= c.expected.Left && x < c.expected.Right && y >= c.expected.Top &&
+                      y < c.expected.Bottom;
+      const uint32_t pixel = back.Pixel(x, y) & 0xFFFFFF;
+      if (pixel != (in ? picture : fill)) {
+        ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << pixel;
+        return;
+      }
+      (in ? inside : outside)++;
+    }
+  }
+  EXPECT_EQ(inside, c.expected.Width() * c.expected.Height());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BackgroundTest,
+    Values(BackgroundCase{800, 600, false, 1024, 768, Rect{112, 84, 912, 684}},
+           BackgroundCase{800, 600, true, 1024, 768, Rect{0, 0, 1024, 768}},
+           BackgroundCase{2000, 500, false, 1024, 768, Rect{0, 256, 1024, 512}},
+           BackgroundCase{100, 400, false, 300, 200, Rect{125, 0, 175, 200}},
+           BackgroundCase{1024, 768, false, 1024, 768, Rect{0, 0, 1024, 768}}));
+
+TEST(SaverFrameTest, SpritesAreDrawnRoundedWithTheirColourKey) {
+  Fixture f(1, {{"nrImages", "1"}, {"Speed", "-1"}});
+  SoftwareDevice device(640, 480);
+  f.saver->FormCreate(640, 480);
+  f.saver->ImageList().Initialized(device);
+  f.saver->ImageList().Restored();
+  f.saver->Sprites()[0].Position = Vector(10.5f, 20.5f);  // rounds to (10, 20)
+  f.saver->FrameTimerTimer(device);
+  const SoftwareSurface& back = device.Back();
+  EXPECT_EQ(back.Pixel(10, 20) & 0xFFFFFF, 0x800000u) << "the red corner is the colour key";
+  EXPECT_EQ(back.Pixel(11, 20) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(back.Pixel(29, 29) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(back.Pixel(30, 29) & 0xFFFFFF, 0x800000u);
+  EXPECT_EQ(f.saver->Sprites()[0].Position.X, 10.5f) << "a negative speed moves nothing";
+}
+
+}  // namespace
+}  // namespace quenvale
