@@ -377,5 +377,148 @@ TEST(SaverFrameTest, SpritesAreDrawnRoundedWithTheirColourKey) {
   EXPECT_EQ(f.saver->Sprites()[0].Position.X, 10.5f) << "a negative speed moves nothing";
 }
 
+// Bounding box of the pixels of exactly one colour in a region.
+Rect BoxOf(const SoftwareSurface& surface, uint32_t color, const Rect& region) {
+  Rect box{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+  for (int y = region.Top; y < region.Bottom; ++y) {
+    for (int x = region.Left; x < region.Right; ++x) {
+      if ((surface.Pixel(x, y) & 0xFFFFFF) != color) continue;
+      box.Left = std::min(box.Left, x);
+      box.Top = std::min(box.Top, y);
+      box.Right = std::max(box.Right, x + 1);
+      box.Bottom = std::max(box.Bottom, y + 1);
+    }
+  }
+  return box;
+}
+
+TEST(SaverFrameTest, ClockIsWhiteOverABlackShadowInTheTopRightCorner) {
+  Fixture f(1, {{"clock", "2"}, {"nrImages", "0"}});
+  SoftwareDevice device(640, 480);
+  f.saver->FormCreate(640, 480);
+  f.saver->ImageList().Initialized(device);
+  f.saver->ImageList().Restored();
+  f.saver->FrameTimerTimer(device);
+  const Rect corner{320, 0, 640, 120};
+  const Rect white = BoxOf(device.Back(), 0xFFFFFF, corner);
+  const Rect black = BoxOf(device.Back(), 0x000000, corner);
+  ASSERT_FALSE(white.Empty()) << "no white clock text";
+  ASSERT_FALSE(black.Empty()) << "no black shadow";
+  EXPECT_EQ(black.Right, white.Right + 2);
+  EXPECT_EQ(black.Bottom, white.Bottom + 2);
+  EXPECT_LE(white.Right, 640 - 2) << "the clock ends 2 pixels from the right edge";
+  EXPECT_GE(white.Right, 640 - 8);
+  EXPECT_LT(white.Top, 12);
+  // Nothing of the clock strays into the rest of the surface.
+  EXPECT_TRUE(BoxOf(device.Back(), 0xFFFFFF, Rect{0, 0, 320, 480}).Empty());
+}
+
+TEST(SaverFrameTest, SetNameIsInTheFilenameFontColourWithAOnePixelShadow) {
+  Fixture f(1, {{"filename", "0"}, {"nrImages", "0"}});
+  f.settings->FilenameFont.Font.Color = 0x00FF00;  // clLime
+  SoftwareDevice device(640, 480);
+  f.saver->FormCreate(640, 480);
+  f.saver->ImageList().Initialized(device);
+  f.saver->ImageList().Restored();
+  f.saver->FrameTimerTimer(device);
+  const Rect corner{0, 0, 200, 120};
+  const Rect lime = BoxOf(device.Back(), 0x00FF00, corner);
+  const Rect black = BoxOf(device.Back(), 0x000000, corner);
+  ASSERT_FALSE(lime.Empty()) << "no set name in the font's colour";
+  EXPECT_EQ(black.Right, lime.Right + 1);
+  EXPECT_EQ(black.Bottom, lime.Bottom + 1);
+  EXPECT_LT(lime.Left, 4);
+}
+
+TEST(SaverFrameTest, SpritesAtTheEdgesAreClipped) {
+  Fixture f(1, {{"nrImages", "2"}, {"Speed", "-1"}});
+  SoftwareDevice device(640, 480);
+  f.saver->FormCreate(640, 480);
+  f.saver->ImageList().Initialized(device);
+  f.saver->ImageList().Restored();
+  f.saver->Sprites()[0].Position = Vector(630, 475);  // 20 x 10: half of it off the surface
+  f.saver->Sprites()[1].Position = Vector(0, 0);
+  f.saver->FrameTimerTimer(device);
+  const SoftwareSurface& back = device.Back();
+  EXPECT_EQ(back.Pixel(639, 479) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(back.Pixel(631, 476) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(back.Pixel(629, 476) & 0xFFFFFF, 0x800000u);
+  EXPECT_EQ(back.Pixel(0, 0) & 0xFFFFFF, 0x800000u) << "the keyed corner";
+  EXPECT_EQ(back.Pixel(19, 9) & 0xFFFFFF, 0xFFFFFFu);
+}
+
+// Records the fonts a frame sets, drawing nothing.
+class RecordingCanvas : public Canvas {
+ public:
+  void SetFont(const Font& font) override { fonts.push_back(font); }
+  int32_t TextWidth(const std::string&) override { return 0; }
+  void TextOut(int32_t, int32_t, const std::string&) override {}
+  void Release() override { ++releases; }
+  std::vector<Font> fonts;
+  int releases = 0;
+};
+
+class RecordingSurface : public SoftwareSurface {
+ public:
+  using SoftwareSurface::SoftwareSurface;
+  Canvas& GetCanvas() override { return canvas; }
+  RecordingCanvas canvas;
+};
+
+class RecordingDevice : public DrawDevice {
+ public:
+  RecordingDevice(int w, int h) : back(w, h) {}
+  bool CanDraw() override { return can_draw; }
+  Surface& BackSurface() override { return back; }
+  void Flip() override { ++flips; }
+  std::unique_ptr<Surface> CreateSurface(const Picture& picture) override {
+    return std::make_unique<SoftwareSurface>(picture);
+  }
+  RecordingSurface back;
+  bool can_draw = true;
+  int flips = 0;
+};
+
+struct FontSizeCase {
+  int points;
+  int preview_points;
+};
+
+class PreviewFontTest : public TestWithParam<FontSizeCase> {};
+
+TEST_P(PreviewFontTest, OverlayFontsAreDividedBySixPointFour) {
+  Fixture f(1, {{"clock", "1"}, {"filename", "0"}, {"nrImages", "0"}}, SaverMode::smPreview);
+  f.settings->ClockFont.Font.SetSize(GetParam().points);
+  f.settings->FilenameFont.Font.SetSize(GetParam().points);
+  RecordingDevice device(152, 112);
+  f.saver->FormCreate(152, 112);
+  f.saver->FrameTimerTimer(device);
+  ASSERT_FALSE(device.back.canvas.fonts.empty());
+  for (const Font& font : device.back.canvas.fonts) EXPECT_EQ(font.Size(), GetParam().preview_points);
+  EXPECT_EQ(f.settings->ClockFont.Font.Size(), GetParam().points) << "the setting is unchanged";
+  EXPECT_EQ(device.back.canvas.releases, 1);
+  EXPECT_EQ(device.flips, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PreviewFontTest,
+                         Values(FontSizeCase{10, 2}, FontSizeCase{8, 1}, FontSizeCase{24, 4},
+                                FontSizeCase{16, 2}));
+
+TEST(SaverFrameTest, NothingHappensWhileTheDeviceCannotDraw) {
+  Fixture f(1, {{"clock", "0"}, {"filename", "1"}});
+  RecordingDevice device(640, 480);
+  f.saver->FormCreate(640, 480);
+  const Vector before = f.saver->Sprites()[0].Position;
+  device.can_draw = false;
+  f.saver->FrameTimerTimer(device);
+  EXPECT_EQ(device.flips, 0);
+  EXPECT_EQ(f.saver->Sprites()[0].Position.X, before.X) << "the sprites stand still";
+  device.can_draw = true;
+  f.saver->FrameTimerTimer(device);
+  EXPECT_EQ(device.flips, 1);
+  EXPECT_EQ(device.back.canvas.releases, 1) << "released even with no text";
+  EXPECT_TRUE(device.back.canvas.fonts.empty());
+}
+
 }  // namespace
 }  // namespace quenvale
