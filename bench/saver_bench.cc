@@ -1,0 +1,114 @@
+// The saver's per-frame costs: one motion step with many sprites (grid-found pairs against the
+// plain pairwise loop) and one whole frame on the software surface.
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+#include "datafile/zip_writer.h"
+#include "display/software_surface.h"
+#include "imaging/png_writer.h"
+#include "saver/saver.h"
+#include "settings/memory_value_store.h"
+
+namespace quenvale {
+namespace {
+
+constexpr int kWidth = 1920, kHeight = 1080;
+
+std::vector<Sprite> RandomSprites(int count, int size) {
+  std::mt19937 rng(12345);
+  std::uniform_real_distribution<float> x(0, static_cast<float>(kWidth - size));
+  std::uniform_real_distribution<float> y(0, static_cast<float>(kHeight - size));
+  std::uniform_real_distribution<float> v(-0.5f, 0.5f);
+  std::vector<Sprite> sprites(count);
+  for (Sprite& s : sprites) s = Sprite{Vector(x(rng), y(rng)), Vector(v(rng), v(rng))};
+  return sprites;
+}
+
+// Arguments: sprite count, sprite size, 1 for the grid or 0 for the plain loop.
+void BM_MotionStep(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const int size = static_cast<int>(state.range(1));
+  const bool grid = state.range(2) != 0;
+  std::vector<Sprite> sprites = RandomSprites(count, size);
+  const MotionBounds bounds{kWidth, kHeight, size, size};
+  size_t pairs = 0;
+  for (auto _ : state) {
+    MoveSprites(sprites, count, bounds);
+    const auto touching = grid ? TouchingPairs(sprites, count, size)
+                               : TouchingPairsPlain(sprites, count, size);
+    for (const auto& [i, j] : touching) Collide(sprites[i], sprites[j]);
+    pairs = touching.size();
+    benchmark::DoNotOptimize(sprites.data());
+  }
+  state.counters["touching_pairs"] = static_cast<double>(pairs);
+}
+BENCHMARK(BM_MotionStep)
+    ->Args({10000, 16, 1})
+    ->Args({10000, 16, 0})
+    ->Args({10000, 64, 1})
+    ->Args({10000, 64, 0})
+    ->Unit(benchmark::kMillisecond);
+
+class BenchHost : public DataFileHost {
+ public:
+  std::string ExecutablePath() const override { return "C:\\Bench Saver.scr"; }
+  [[noreturn]] void Fatal(const std::string& message, int) override {
+    throw std::runtime_error(message);
+  }
+  void ArchiveMessage(const std::string&) override {}
+  int32_t Random(int32_t) override { return 0; }
+  void OpenArchive(ZipArchive& zip, const std::string& path) override { zip.OpenMemory(archive, path); }
+  std::vector<uint8_t> archive;
+};
+
+std::vector<uint8_t> GradientPng(int width, int height) {
+  Picture picture;
+  picture.Allocate(width, height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) picture.At(x, y) = Rgb(x & 0xFF, y & 0xFF, (x + y) & 0xFF);
+  }
+  picture.At(0, 0) = Rgb(255, 0, 255);
+  return EncodePng(picture);
+}
+
+// Arguments: surface width and height. 100 sprites of 128 x 128 over a 1600 x 1200 background
+// scaled to the surface, the running-time clock and the set name.
+void BM_Frame(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(0));
+  const int height = static_cast<int>(state.range(1));
+  BenchHost host;
+  const std::string text =
+      "[general]\r\ntitle=Bench\r\nBackgroundColor=$402010\r\nshowBackground=true\r\n"
+      "[bounce]\r\nnrImages=100\r\nSpeed=2\r\nbounceImages=true\r\n[sets]\r\nSetTime=0\r\n"
+      "[clocksettings]\r\nclock=2\r\n[FilenameSettings]\r\nfilename=0\r\n";
+  std::vector<ZipWriterEntry> entries = {
+      {"settings.txt", std::vector<uint8_t>(text.begin(), text.end()), 0},
+      {"backgrounds/bench.png", GradientPng(1600, 1200), 0},
+      {"icons/bench.png", GradientPng(128, 128), 0}};
+  uint8_t counter = 0;
+  host.archive = WriteEncryptedZip(entries, ArchivePasswordFor(host.ExecutablePath()),
+                                   [&counter]() { return counter++; });
+  ZipFileSettings data(host, SaverMode::smSave);
+  data.ListSets();
+  MemoryValueStore store;
+  Settings settings(data, store);
+  DefaultRandom random(1);
+  Saver saver(data, settings, SaverMode::smSave, random);
+  saver.SetClientSize(width, height);
+  saver.FormCreate(width, height);
+  SoftwareDevice device(width, height);
+  saver.ImageList().Initialized(device);
+  saver.ImageList().Restored();
+  for (auto _ : state) {
+    saver.FrameTimerTimer(device);
+    benchmark::DoNotOptimize(device.Screen().pixels.data());
+  }
+  settings.Close();
+}
+BENCHMARK(BM_Frame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quenvale
+
+BENCHMARK_MAIN();
