@@ -107,19 +107,36 @@ void SoftwareSurface::StretchFrom(const Surface& source, const Rect& source_rect
   const int32_t x0 = std::max(dest.Left, 0), x1 = std::min(dest.Right, width_);
   const int32_t y0 = std::max(dest.Top, 0), y1 = std::min(dest.Bottom, height_);
   const uint32_t key = from->color_key_;
+  if (x0 >= x1) return;
+  // The source column of every destination column, worked out once; -1 where it falls outside
+  // the source.
+  std::vector<int32_t> columns(static_cast<size_t>(x1 - x0));
+  for (int32_t dx = x0; dx < x1; ++dx) {
+    const int64_t sx = source_rect.Left + SampleIndex(dx - static_cast<int64_t>(dest.Left), sw, dw);
+    columns[dx - x0] = sx < 0 || sx >= from->width_ ? -1 : static_cast<int32_t>(sx);
+  }
+  int64_t previous_sy = -1;
+  const uint32_t* previous_out = nullptr;
   for (int32_t dy = y0; dy < y1; ++dy) {
     const int64_t sy = source_rect.Top + SampleIndex(dy - static_cast<int64_t>(dest.Top), sh, dh);
     if (sy < 0 || sy >= from->height_) continue;
-    const uint32_t* in = read + static_cast<size_t>(sy) * from->width_;
     uint32_t* out = pixels_.data() + static_cast<size_t>(dy) * width_;
+    // An enlarged picture repeats source rows: without a colour key the row just made is the
+    // row wanted.
+    if (!transparent && sy == previous_sy && previous_out != nullptr) {
+      std::copy(previous_out + x0, previous_out + x1, out + x0);
+      continue;
+    }
+    const uint32_t* in = read + static_cast<size_t>(sy) * from->width_;
     for (int32_t dx = x0; dx < x1; ++dx) {
-      const int64_t sx =
-          source_rect.Left + SampleIndex(dx - static_cast<int64_t>(dest.Left), sw, dw);
-      if (sx < 0 || sx >= from->width_) continue;
+      const int32_t sx = columns[dx - x0];
+      if (sx < 0) continue;
       const uint32_t value = in[sx];
       if (transparent && value == key) continue;
       out[dx] = value;
     }
+    previous_sy = sy;
+    previous_out = out;
   }
 }
 
@@ -144,18 +161,19 @@ SoftwareDevice::SoftwareDevice(int32_t client_width, int32_t client_height, int3
 }
 
 void SoftwareDevice::Flip() {
-  std::fill(screen_.pixels.begin(), screen_.pixels.end(), 0xFF000000u);
   // C++ division truncates toward zero, as the windowed present's origin does.
   const int32_t origin_x = (screen_.width - back_.Width()) / 2;
   const int32_t origin_y = (screen_.height - back_.Height()) / 2;
-  for (int32_t y = 0; y < back_.Height(); ++y) {
-    const int32_t sy = origin_y + y;
-    if (sy < 0 || sy >= screen_.height) continue;
-    for (int32_t x = 0; x < back_.Width(); ++x) {
-      const int32_t sx = origin_x + x;
-      if (sx < 0 || sx >= screen_.width) continue;
-      screen_.At(sx, sy) = 0xFF000000u | back_.Pixel(x, y);
-    }
+  const bool covers = origin_x <= 0 && origin_y <= 0 &&
+                      origin_x + back_.Width() >= screen_.width &&
+                      origin_y + back_.Height() >= screen_.height;
+  if (!covers) std::fill(screen_.pixels.begin(), screen_.pixels.end(), 0xFF000000u);
+  const int32_t x0 = std::max(0, origin_x), x1 = std::min(screen_.width, origin_x + back_.Width());
+  const int32_t y0 = std::max(0, origin_y), y1 = std::min(screen_.height, origin_y + back_.Height());
+  for (int32_t y = y0; y < y1; ++y) {
+    const uint32_t* in = back_.Pixels() + static_cast<size_t>(y - origin_y) * back_.Width();
+    uint32_t* out = screen_.pixels.data() + static_cast<size_t>(y) * screen_.width;
+    for (int32_t x = x0; x < x1; ++x) out[x] = 0xFF000000u | in[x - origin_x];
   }
   ++flip_count_;
 }

@@ -62,54 +62,99 @@ std::vector<std::pair<int32_t, int32_t>> TouchingPairsPlain(const std::vector<Sp
   return pairs;
 }
 
-std::vector<std::pair<int32_t, int32_t>> TouchingPairs(const std::vector<Sprite>& sprites,
-                                                       int32_t count, int32_t sprite_width) {
-  const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(sprites.size()));
-  if (n < 16 || sprite_width < 0) return TouchingPairsPlain(sprites, count, sprite_width);
+namespace {
+
+// Calls visit(i, j) for every touching pair in (i, j) order. Positions must not change during the
+// visit; velocities may, which is what lets collisions be handled as the pairs are found.
+template <typename Visit>
+void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t sprite_width,
+                        Visit visit) {
+  auto plain = [&] {
+    for (int32_t i = 0; i < n; ++i) {
+      for (int32_t j = i + 1; j < n; ++j) {
+        if (Distance(sprites[i].Position, sprites[j].Position) <= sprite_width) visit(i, j);
+      }
+    }
+  };
+  if (n < 16 || sprite_width < 0) return plain();
   // Cells a little wider than the touching distance: a rounded distance of at most the width
   // can belong to corners slightly more than the width apart, and those must still be
   // neighbours in the grid.
   const double cell = sprite_width + 1.0 + sprite_width * 1e-5;
-  struct Entry {
-    int64_t cx, cy;
-    int32_t index;
-  };
-  std::vector<Entry> entries;
-  entries.reserve(n);
+  float min_x = sprites[0].Position.X, max_x = min_x;
+  float min_y = sprites[0].Position.Y, max_y = min_y;
   for (int32_t i = 0; i < n; ++i) {
     const Vector& p = sprites[i].Position;
-    if (!std::isfinite(p.X) || !std::isfinite(p.Y)) return TouchingPairsPlain(sprites, count, sprite_width);
-    entries.push_back(Entry{static_cast<int64_t>(std::floor(p.X / cell)),
-                            static_cast<int64_t>(std::floor(p.Y / cell)), i});
+    if (!std::isfinite(p.X) || !std::isfinite(p.Y)) return plain();
+    min_x = std::min(min_x, p.X);
+    max_x = std::max(max_x, p.X);
+    min_y = std::min(min_y, p.Y);
+    max_y = std::max(max_y, p.Y);
   }
-  std::vector<Entry> sorted = entries;
-  auto cell_less = [](const Entry& a, const Entry& b) {
-    return a.cx != b.cx ? a.cx < b.cx : a.cy != b.cy ? a.cy < b.cy : a.index < b.index;
-  };
-  std::sort(sorted.begin(), sorted.end(), cell_less);
+  const double columns_wide = std::floor((static_cast<double>(max_x) - min_x) / cell) + 1;
+  const double rows_high = std::floor((static_cast<double>(max_y) - min_y) / cell) + 1;
+  // A grid far larger than the sprite count (a few sprites spread over a huge area) costs more
+  // to clear than it saves.
+  if (columns_wide * rows_high > 4.0 * n + 1024) return plain();
+  const int32_t columns = static_cast<int32_t>(columns_wide);
+  const int32_t rows = static_cast<int32_t>(rows_high);
 
-  std::vector<std::pair<int32_t, int32_t>> pairs;
-  for (const Entry& e : entries) {
-    for (int64_t dx = -1; dx <= 1; ++dx) {
-      for (int64_t dy = -1; dy <= 1; ++dy) {
-        const Entry probe{e.cx + dx, e.cy + dy, e.index + 1};  // only later sprites: j > i
-        for (auto it = std::lower_bound(sorted.begin(), sorted.end(), probe, cell_less);
-             it != sorted.end() && it->cx == probe.cx && it->cy == probe.cy; ++it) {
-          if (Distance(sprites[e.index].Position, sprites[it->index].Position) <= sprite_width) {
-            pairs.emplace_back(e.index, it->index);
-          }
+  // Sprites bucketed by cell, each bucket in index order (a counting sort). The buffers are
+  // kept between calls: a frame runs several motion steps.
+  thread_local std::vector<int32_t> cell_of, start, members, fill, partners;
+  cell_of.resize(n);
+  start.assign(static_cast<size_t>(columns) * rows + 1, 0);
+  for (int32_t i = 0; i < n; ++i) {
+    const Vector& p = sprites[i].Position;
+    const int32_t cx = std::min(columns - 1, static_cast<int32_t>((p.X - static_cast<double>(min_x)) / cell));
+    const int32_t cy = std::min(rows - 1, static_cast<int32_t>((p.Y - static_cast<double>(min_y)) / cell));
+    cell_of[i] = cy * columns + cx;
+    ++start[cell_of[i] + 1];
+  }
+  for (size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
+  members.resize(n);
+  fill.assign(start.begin(), start.end() - 1);
+  for (int32_t i = 0; i < n; ++i) members[fill[cell_of[i]]++] = i;
+
+  // Beyond this squared distance no rounding brings two corners within the width.
+  const double far = (sprite_width + 1.0) * (sprite_width + 1.0);
+  for (int32_t i = 0; i < n; ++i) {
+    partners.clear();
+    const Vector& a = sprites[i].Position;
+    const int32_t cx = cell_of[i] % columns, cy = cell_of[i] / columns;
+    for (int32_t y = std::max(0, cy - 1); y <= std::min(rows - 1, cy + 1); ++y) {
+      for (int32_t x = std::max(0, cx - 1); x <= std::min(columns - 1, cx + 1); ++x) {
+        const int32_t c = y * columns + x;
+        for (int32_t k = start[c]; k < start[c + 1]; ++k) {
+          const int32_t j = members[k];
+          if (j <= i) continue;
+          const Vector& b = sprites[j].Position;
+          const double dx = static_cast<double>(a.X) - b.X, dy = static_cast<double>(a.Y) - b.Y;
+          if (dx * dx + dy * dy > far) continue;
+          if (Distance(a, b) <= sprite_width) partners.push_back(j);
         }
       }
     }
+    std::sort(partners.begin(), partners.end());
+    for (int32_t j : partners) visit(i, j);
   }
-  std::sort(pairs.begin(), pairs.end());
+}
+
+}  // namespace
+
+std::vector<std::pair<int32_t, int32_t>> TouchingPairs(const std::vector<Sprite>& sprites,
+                                                       int32_t count, int32_t sprite_width) {
+  std::vector<std::pair<int32_t, int32_t>> pairs;
+  const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(sprites.size()));
+  VisitTouchingPairs(sprites, n, sprite_width,
+                     [&pairs](int32_t i, int32_t j) { pairs.emplace_back(i, j); });
   return pairs;
 }
 
 void CollideSprites(std::vector<Sprite>& sprites, int32_t count, int32_t sprite_width) {
-  for (const auto& [i, j] : TouchingPairs(sprites, count, sprite_width)) {
-    Collide(sprites[i], sprites[j]);
-  }
+  const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(sprites.size()));
+  VisitTouchingPairs(sprites, n, sprite_width,
+                     [&sprites](int32_t i, int32_t j) { Collide(sprites[i], sprites[j]); });
 }
 
 void MotionStep(std::vector<Sprite>& sprites, int32_t count, const MotionBounds& bounds,

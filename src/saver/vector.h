@@ -4,6 +4,8 @@
 #ifndef QUENVALE_SAVER_VECTOR_H_
 #define QUENVALE_SAVER_VECTOR_H_
 
+#include <cmath>
+
 namespace quenvale {
 
 struct Vector {
@@ -17,15 +19,45 @@ struct Vector {
 inline float RoundToFloat(double value) { return static_cast<float>(value); }
 
 inline Vector Copy(const Vector& v) { return Vector(v.X, v.Y); }
-float Length(const Vector& v);
-// Scales to length 1, or to (0, 0) when the length is 0.
-void Normalize(Vector& v);
-float Dot(const Vector& a, const Vector& b);
-// Symmetric: Distance(a, b) == Distance(b, a).
-float Distance(const Vector& a, const Vector& b);
-// a := a - b and a := a + b, X first; b may be a itself.
-void Subtract(Vector& a, const Vector& b);
-void Add(Vector& a, const Vector& b);
+
+// Length, Dot and Distance round their result; Normalize scales to length 1, or to (0, 0) when
+// the length is 0; Distance is symmetric. Subtract and Add work in place, X first; b may be a.
+// They are inline because the collision pass calls them in its innermost loop.
+inline float Length(const Vector& v) {
+  const double x = v.X, y = v.Y;
+  return RoundToFloat(std::sqrt(x * x + y * y));
+}
+
+inline void Normalize(Vector& v) {
+  const float length = Length(v);
+  if (length == 0) {
+    v.X = 0;
+    v.Y = 0;
+    return;
+  }
+  v.X = RoundToFloat(static_cast<double>(v.X) / length);
+  v.Y = RoundToFloat(static_cast<double>(v.Y) / length);
+}
+
+inline float Dot(const Vector& a, const Vector& b) {
+  return RoundToFloat(static_cast<double>(a.X) * b.X + static_cast<double>(a.Y) * b.Y);
+}
+
+inline float Distance(const Vector& a, const Vector& b) {
+  const double dx = RoundToFloat(static_cast<double>(a.X) - b.X);
+  const double dy = RoundToFloat(static_cast<double>(a.Y) - b.Y);
+  return RoundToFloat(std::sqrt(dx * dx + dy * dy));
+}
+
+inline void Subtract(Vector& a, const Vector& b) {
+  a.X = RoundToFloat(static_cast<double>(a.X) - b.X);
+  a.Y = RoundToFloat(static_cast<double>(a.Y) - b.Y);
+}
+
+inline void Add(Vector& a, const Vector& b) {
+  a.X = RoundToFloat(static_cast<double>(a.X) + b.X);
+  a.Y = RoundToFloat(static_cast<double>(a.Y) + b.Y);
+}
 
 }  // namespace quenvale
 
