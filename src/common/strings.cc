@@ -183,4 +183,34 @@ std::string Format(const char* format, ...) {
   return out;
 }
 
+size_t Utf8SequenceAt(const std::string& s, size_t i, uint32_t* cp) {
+  const unsigned char lead = static_cast<unsigned char>(s[i]);
+  if (lead < 0x80) {
+    *cp = lead;
+    return 1;
+  }
+  size_t n;
+  uint32_t value;
+  uint32_t least;
+  if ((lead & 0xE0) == 0xC0) {
+    n = 2, value = lead & 0x1F, least = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    n = 3, value = lead & 0x0F, least = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    n = 4, value = lead & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (s.size() - i < n) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    const unsigned char trail = static_cast<unsigned char>(s[i + k]);
+    if ((trail & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (trail & 0x3F);
+  }
+  if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *cp = value;
+  return n;
+}
+
+
 }  // namespace quenvale

@@ -50,6 +50,10 @@ bool StrToBool(const std::string& text);
 // the address with "http://" in front unless it already holds "http" somewhere.
 std::string LinkAddress(const std::string& address);
 
+// Length of the well-formed UTF-8 sequence at s[i] (its code point in *code_point), 0 when there
+// is none (a stray byte, an overlong form, a surrogate, a cut-off sequence).
+size_t Utf8SequenceAt(const std::string& s, size_t i, uint32_t* code_point);
+
 // Formats like printf into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -17,50 +17,27 @@
 #include <vector>
 #endif
 
+#include "common/strings.h"
+
 namespace quenvale {
 
 std::u32string DecodeText(const std::string& text) {
   std::u32string utf8;
   utf8.reserve(text.size());
-  bool valid = true;
-  for (size_t i = 0; i < text.size() && valid;) {
-    const auto lead = static_cast<uint8_t>(text[i]);
-    if (lead < 0x80) {
-      utf8.push_back(lead);
-      ++i;
-      continue;
+  for (size_t i = 0; i < text.size();) {
+    uint32_t code = 0;
+    const size_t length = Utf8SequenceAt(text, i, &code);
+    if (length == 0) {
+      // Not UTF-8: the text is Latin-1, byte for byte.
+      std::u32string latin1;
+      latin1.reserve(text.size());
+      for (char c : text) latin1.push_back(static_cast<uint8_t>(c));
+      return latin1;
     }
-    size_t length;
-    char32_t code;
-    char32_t minimum;
-    if ((lead & 0xE0) == 0xC0) {
-      length = 2, code = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, code = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, code = lead & 0x07, minimum = 0x10000;
-    } else {
-      valid = false;
-      break;
-    }
-    if (i + length > text.size()) {
-      valid = false;
-      break;
-    }
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<uint8_t>(text[i + k]);
-      if ((next & 0xC0) != 0x80) valid = false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) valid = false;
     utf8.push_back(code);
     i += length;
   }
-  if (valid) return utf8;
-  std::u32string latin1;
-  latin1.reserve(text.size());
-  for (char c : text) latin1.push_back(static_cast<uint8_t>(c));
-  return latin1;
+  return utf8;
 }
 
 namespace {
