@@ -116,23 +116,27 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
   fill.assign(start.begin(), start.end() - 1);
   for (int32_t i = 0; i < n; ++i) members[fill[cell_of[i]]++] = i;
 
+  // Corners in bucket order, so that the neighbour scan reads memory in sequence.
+  thread_local std::vector<Vector> corners;
+  corners.resize(n);
+  for (int32_t k = 0; k < n; ++k) corners[k] = sprites[members[k]].Position;
+
   // Beyond this squared distance no rounding brings two corners within the width.
   const double far = (sprite_width + 1.0) * (sprite_width + 1.0);
   for (int32_t i = 0; i < n; ++i) {
     partners.clear();
-    const Vector& a = sprites[i].Position;
+    const Vector a = sprites[i].Position;
     const int32_t cx = cell_of[i] % columns, cy = cell_of[i] / columns;
+    const int32_t left = std::max(0, cx - 1), right = std::min(columns - 1, cx + 1);
     for (int32_t y = std::max(0, cy - 1); y <= std::min(rows - 1, cy + 1); ++y) {
-      for (int32_t x = std::max(0, cx - 1); x <= std::min(columns - 1, cx + 1); ++x) {
-        const int32_t c = y * columns + x;
-        for (int32_t k = start[c]; k < start[c + 1]; ++k) {
-          const int32_t j = members[k];
-          if (j <= i) continue;
-          const Vector& b = sprites[j].Position;
-          const double dx = static_cast<double>(a.X) - b.X, dy = static_cast<double>(a.Y) - b.Y;
-          if (dx * dx + dy * dy > far) continue;
-          if (Distance(a, b) <= sprite_width) partners.push_back(j);
-        }
+      // The three cells of a row are neighbours in the bucket order too: one run.
+      const int32_t first = start[y * columns + left], last = start[y * columns + right + 1];
+      for (int32_t k = first; k < last; ++k) {
+        const Vector& b = corners[k];
+        const double dx = static_cast<double>(a.X) - b.X, dy = static_cast<double>(a.Y) - b.Y;
+        if (dx * dx + dy * dy > far) continue;
+        const int32_t j = members[k];
+        if (j > i && Distance(a, b) <= sprite_width) partners.push_back(j);
       }
     }
     std::sort(partners.begin(), partners.end());
