@@ -1,0 +1,77 @@
+// quenvale.scr: the engine the Windows screen-saver host starts. One instance at a time; the
+// command line picks the mode, and the data file beside the executable the saver.
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "datafile/zip_file_settings.h"
+#include "platform/win32/saver_password.h"
+#include "platform/win32/saver_window.h"
+
+namespace {
+
+constexpr char kInstanceMutex[] = "Quenvale";
+constexpr char kApplicationClass[] = "QuenvaleApplication";
+
+std::vector<std::string> Arguments() {
+  std::vector<std::string> args;
+  for (int i = 1; i < __argc; ++i) args.emplace_back(__argv[i] != nullptr ? __argv[i] : "");
+  return args;
+}
+
+// The application's own hidden window: owner of the saver window and bearer of the title.
+HWND CreateApplicationWindow() {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  WNDCLASSEXA window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = DefWindowProcA;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
+  window_class.lpszClassName = kApplicationClass;
+  RegisterClassExA(&window_class);
+  HWND window = CreateWindowExA(0, kApplicationClass, "Quenvale",
+                                WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
+                                nullptr, nullptr, instance, nullptr);
+  // No taskbar button of its own.
+  if (window != nullptr) SetWindowLongPtrA(window, GWL_EXSTYLE, WS_EX_TOOLWINDOW);
+  return window;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // A second instance ends at once and says nothing.
+  HANDLE existing = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kInstanceMutex);
+  if (existing != nullptr) {
+    CloseHandle(existing);
+    return 0;
+  }
+  HANDLE instance_mutex = CreateMutexA(nullptr, FALSE, kInstanceMutex);
+
+  const std::vector<std::string> args = Arguments();
+  const quenvale::CommandLine command_line = quenvale::ParseCommandLine(args);
+  if (command_line.mode == quenvale::SaverMode::smChangePassword) {
+    quenvale::ChangeSaverPassword(args.size() > 1 ? args[1] : std::string(),
+                                  reinterpret_cast<HWND>(
+                                      static_cast<uintptr_t>(command_line.parent_window)));
+  }
+
+  HWND app_window = CreateApplicationWindow();
+  int exit_code = 0;
+  if (command_line.mode == quenvale::SaverMode::smConfigure) {
+    SetWindowTextA(app_window, quenvale::kProductSite);
+    MessageBoxA(nullptr,
+                "The settings dialog of this saver is not available in this version yet.\r\n\r\n"
+                "The saver itself runs: choose it in the Screen Saver Settings and use "
+                "Preview, or start it with /s.",
+                quenvale::kProductSite, MB_ICONINFORMATION | MB_OK);
+  } else {
+    exit_code = quenvale::RunSaverWindow(command_line, app_window);
+  }
+  if (app_window != nullptr) DestroyWindow(app_window);
+  if (instance_mutex != nullptr) CloseHandle(instance_mutex);
+  return exit_code;
+}

@@ -1,0 +1,410 @@
+#include "platform/win32/saver_window.h"
+
+#include <mmsystem.h>
+#include <windowsx.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "datafile/zip_file_settings.h"
+#include "display/frame_timer.h"
+#include "platform/win32/data_file_host_win32.h"
+#include "platform/win32/directdraw_device.h"
+#include "platform/win32/registry_value_store.h"
+#include "platform/win32/saver_password.h"
+#include "saver/saver.h"
+#include "settings/settings.h"
+
+namespace quenvale {
+
+namespace {
+
+constexpr char kWindowClass[] = "QuenvaleSaverWindow";
+constexpr UINT_PTR kClockTimerId = 1;
+constexpr UINT_PTR kSetChangeTimerId = 2;
+constexpr UINT kClockInterval = 1000;
+constexpr int32_t kFrameInterval = 5;
+constexpr int32_t kPreviewWidth = 152;
+
+class SaverWindow {
+ public:
+  SaverWindow(const CommandLine& command_line, HWND app_window)
+      : mode_(command_line.mode),
+        parent_(reinterpret_cast<HWND>(static_cast<uintptr_t>(command_line.parent_window))),
+        app_window_(app_window),
+        host_(app_window, command_line.mode == SaverMode::smPreview) {}
+
+  ~SaverWindow() {
+    FinalizeDevice();
+    if (hwnd_ != nullptr && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  }
+
+  int Run();
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+
+  bool Preview() const { return mode_ == SaverMode::smPreview; }
+  bool CreateSaverWindow();
+  bool FormCreate();
+  bool EmbedIntoHost();
+  bool InitializeDevice();
+  void FinalizeDevice();
+  void RunFrame();
+  void RequestClose();
+  void CloseQuery();
+  void CloseSettings();
+  void Report(const std::exception& e);
+  int MessageLoop();
+
+  SaverMode mode_;
+  HWND parent_;
+  HWND app_window_;
+  HWND hwnd_ = nullptr;
+  Win32DataFileHost host_;
+  std::unique_ptr<ZipFileSettings> data_file_;
+  RegistryValueStore store_;
+  std::unique_ptr<Settings> settings_;
+  DefaultRandom random_;
+  std::unique_ptr<Saver> saver_;
+  std::unique_ptr<DirectDrawDevice> device_;
+  FrameTimer frame_timer_;
+  bool settings_closed_ = false;
+};
+
+DWORD WaitFor(uint32_t until_due) {
+  return until_due == FrameTimer::kNever ? INFINITE : static_cast<DWORD>(until_due);
+}
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+int SaverWindow::Run() {
+  // A preview without a host window to live in shows nothing at all.
+  if (Preview() && (parent_ == nullptr || !IsWindow(parent_))) return 0;
+  // Nor does a preview ever put a crash report box into the control panel: errors it cannot
+  // handle end it quietly.
+  if (Preview()) SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  if (!CreateSaverWindow()) return 1;
+  if (!FormCreate()) return 1;
+  if (Preview() && !EmbedIntoHost()) return 0;
+
+  if (Preview()) {
+    RECT client{};
+    GetClientRect(parent_, &client);
+    SetWindowPos(hwnd_, nullptr, 0, 0, client.right, client.bottom,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(hwnd_, SW_SHOWNA);
+  } else {
+    SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, GetSystemMetrics(SM_CXSCREEN),
+                 GetSystemMetrics(SM_CYSCREEN), 0);
+    ShowWindow(hwnd_, SW_SHOW);
+    SetForegroundWindow(hwnd_);
+    SetFocus(hwnd_);
+  }
+  UpdateWindow(hwnd_);
+  if (!InitializeDevice()) return 1;
+
+  // Waits shorter than the system tick need a finer timer resolution.
+  timeBeginPeriod(1);
+  const int code = MessageLoop();
+  timeEndPeriod(1);
+  return code;
+}
+
+bool SaverWindow::CreateSaverWindow() {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  WNDCLASSEXA window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.style = CS_DBLCLKS;
+  window_class.lpfnWndProc = WindowProc;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
+  window_class.hCursor = Preview() ? LoadCursorA(nullptr, IDC_ARROW) : nullptr;
+  window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  window_class.lpszClassName = kWindowClass;
+  if (RegisterClassExA(&window_class) == 0) return false;
+  hwnd_ = CreateWindowExA(Preview() ? 0 : WS_EX_TOPMOST, kWindowClass, host_.Title().c_str(),
+                          WS_POPUP | WS_CLIPCHILDREN, 0, 0, GetSystemMetrics(SM_CXSCREEN),
+                          GetSystemMetrics(SM_CYSCREEN), Preview() ? nullptr : app_window_,
+                          nullptr, instance, this);
+  return hwnd_ != nullptr;
+}
+
+bool SaverWindow::FormCreate() {
+  // A missing or damaged data file ends the process inside the constructor, through the host.
+  data_file_ = std::make_unique<ZipFileSettings>(host_, mode_);
+  data_file_->ListSets();
+  SetWindowTextA(hwnd_, host_.Title().c_str());
+  try {
+    settings_ = std::make_unique<Settings>(*data_file_, store_);
+  } catch (const std::exception& e) {
+    Report(e);
+    return false;
+  }
+  if (data_file_->Sets().empty()) {
+    host_.ShowError("The data file holds no pictures to show.");
+    return false;
+  }
+  saver_ = std::make_unique<Saver>(*data_file_, *settings_, mode_, random_);
+  SetTimer(hwnd_, kClockTimerId, kClockInterval, nullptr);
+  const int32_t set_change = saver_->SetChangeInterval();
+  if (set_change > 0) SetTimer(hwnd_, kSetChangeTimerId, static_cast<UINT>(set_change), nullptr);
+
+  int32_t width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  if (Preview()) {
+    // New sprites are placed inside the host's picture, not the screen.
+    RECT client{};
+    GetClientRect(parent_, &client);
+    width = client.right;
+    height = client.bottom;
+  }
+  saver_->SetClientSize(width, height);
+  try {
+    saver_->FormCreate(width, height);
+  } catch (const std::exception& e) {
+    Report(e);
+    return false;
+  }
+  return true;
+}
+
+bool SaverWindow::EmbedIntoHost() {
+  // The control panel may hand over its preview window before showing it.
+  while (!IsWindowVisible(parent_)) {
+    if (!IsWindow(parent_)) return false;
+    PumpMessages();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+  }
+  // A child cannot also be a pop-up window, whatever the host's own style.
+  const LONG_PTR style =
+      (GetWindowLongPtrA(parent_, GWL_STYLE) | WS_CHILD | WS_DISABLED) & ~WS_POPUP;
+  SetWindowLongPtrA(hwnd_, GWL_STYLE, style);
+  SetWindowLongPtrA(hwnd_, GWL_EXSTYLE, GetWindowLongPtrA(parent_, GWL_EXSTYLE));
+  SetParent(hwnd_, parent_);
+  const PreviewSize size =
+      ScaledPreviewSize(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+  SetWindowPos(hwnd_, nullptr, 0, 0, size.width, size.height,
+               SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  return true;
+}
+
+bool SaverWindow::InitializeDevice() {
+  device_ = std::make_unique<DirectDrawDevice>(hwnd_);
+  try {
+    device_->Initialize();
+  } catch (const std::exception& e) {
+    device_.reset();
+    Report(e);
+    return false;
+  }
+  Saver& saver = *saver_;
+  device_->SetOnRestored([&saver] { saver.ImageList().Restored(); });
+  saver.ImageList().Initialized(*device_);
+  saver.ImageList().Restored();
+  frame_timer_.SetInterval(kFrameInterval);
+  frame_timer_.SetEnabled(true);
+  return true;
+}
+
+void SaverWindow::FinalizeDevice() {
+  frame_timer_.SetEnabled(false);
+  if (device_ == nullptr) return;
+  if (saver_ != nullptr) saver_->ImageList().Finalized();
+  device_->Finalize();
+  device_.reset();
+}
+
+void SaverWindow::RunFrame() {
+  try {
+    saver_->FrameTimerTimer(*device_);
+  } catch (const std::exception& e) {
+    // One report, not one per frame: the picture stays as it is until the saver ends.
+    frame_timer_.SetEnabled(false);
+    Report(e);
+  }
+}
+
+int SaverWindow::MessageLoop() {
+  for (;;) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return static_cast<int>(msg.wParam);
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    // Idle: a frame when the timer is due, else sleep until it is or a message comes. The
+    // vertical-blank wait inside Flip paces the frames themselves.
+    if (device_ != nullptr && frame_timer_.Enabled() &&
+        frame_timer_.Idle(timeGetTime(), nullptr)) {
+      RunFrame();
+      continue;
+    }
+    MsgWaitForMultipleObjectsEx(0, nullptr,
+                                WaitFor(frame_timer_.MillisecondsUntilDue(timeGetTime())),
+                                QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+}
+
+void SaverWindow::Report(const std::exception& e) {
+  // A preview never shows a box inside the control panel.
+  if (!Preview()) host_.ShowError(e.what());
+}
+
+void SaverWindow::RequestClose() { PostMessageA(hwnd_, WM_CLOSE, 0, 0); }
+
+void SaverWindow::CloseQuery() {
+  ShowCursor(TRUE);
+  if (!VerifySaverPassword(hwnd_)) {
+    ShowCursor(FALSE);
+    return;
+  }
+  CloseSettings();
+  DestroyWindow(hwnd_);
+}
+
+void SaverWindow::CloseSettings() {
+  if (settings_closed_ || settings_ == nullptr) return;
+  settings_closed_ = true;
+  KillTimer(hwnd_, kClockTimerId);
+  KillTimer(hwnd_, kSetChangeTimerId);
+  FinalizeDevice();
+  try {
+    settings_->Close();
+  } catch (const std::exception& e) {
+    Report(e);
+  }
+}
+
+LRESULT CALLBACK SaverWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
+                                         LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lparam);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<SaverWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (self == nullptr || self->hwnd_ != hwnd) {
+    return DefWindowProcA(hwnd, message, wparam, lparam);
+  }
+  return self->Handle(message, wparam, lparam);
+}
+
+LRESULT SaverWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  const bool running = saver_ != nullptr && !settings_closed_;
+  switch (message) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      if (running) {
+        try {
+          if (saver_->FormKeyDown(static_cast<uint16_t>(wparam))) RequestClose();
+        } catch (const std::exception& e) {
+          Report(e);
+        }
+      }
+      return 0;
+    case WM_MOUSEMOVE:
+      if (running && saver_->FormMouseMove(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam))) {
+        RequestClose();
+      }
+      return 0;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_XBUTTONDOWN:
+      if (running) RequestClose();
+      return 0;
+    case WM_SETCURSOR:
+      if (!Preview() && LOWORD(lparam) == HTCLIENT) {
+        SetCursor(nullptr);
+        return TRUE;
+      }
+      break;
+    case WM_TIMER:
+      if (!running) return 0;
+      if (wparam == kClockTimerId) {
+        // The host went away: the preview ends with it.
+        if (Preview() && !IsWindow(parent_)) {
+          CloseSettings();
+          DestroyWindow(hwnd_);
+          return 0;
+        }
+        saver_->tClockTimer(true);
+      } else if (wparam == kSetChangeTimerId) {
+        try {
+          saver_->tSetChangeTimer();
+        } catch (const std::exception& e) {
+          Report(e);
+        }
+      }
+      return 0;
+    case WM_SIZE:
+      if (saver_ != nullptr) saver_->SetClientSize(LOWORD(lparam), HIWORD(lparam));
+      if (device_ != nullptr && device_->Initialized()) {
+        try {
+          device_->Resize();
+        } catch (const std::exception& e) {
+          Report(e);
+        }
+      }
+      return 0;
+    case WM_ERASEBKGND:
+      if (device_ != nullptr) return 1;
+      if (settings_ != nullptr) {
+        RECT client{};
+        GetClientRect(hwnd_, &client);
+        HBRUSH brush = CreateSolidBrush(static_cast<COLORREF>(settings_->BackgroundColor));
+        FillRect(reinterpret_cast<HDC>(wparam), &client, brush);
+        DeleteObject(brush);
+        return 1;
+      }
+      break;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      BeginPaint(hwnd_, &paint);
+      EndPaint(hwnd_, &paint);
+      if (device_ != nullptr && device_->Initialized()) device_->Repaint();
+      return 0;
+    }
+    case WM_SYSCOMMAND:
+      // Already saving: the system's own start of the saver, or the window menu, do nothing.
+      if ((wparam & 0xFFF0) == SC_SCREENSAVE || (wparam & 0xFFF0) == SC_KEYMENU) return 0;
+      break;
+    case WM_CLOSE:
+      CloseQuery();
+      return 0;
+    case WM_DESTROY:
+      // Also reached when the preview host destroys its children.
+      CloseSettings();
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcA(hwnd_, message, wparam, lparam);
+}
+
+}  // namespace
+
+PreviewSize ScaledPreviewSize(int32_t screen_width, int32_t screen_height) {
+  if (screen_width <= 0) return {kPreviewWidth, 0};
+  return {MulDiv(screen_width, kPreviewWidth, screen_width),
+          MulDiv(screen_height, kPreviewWidth, screen_width)};
+}
+
+int RunSaverWindow(const CommandLine& command_line, HWND app_window) {
+  SaverWindow window(command_line, app_window);
+  return window.Run();
+}
+
+}  // namespace quenvale

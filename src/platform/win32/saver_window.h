@@ -1,0 +1,28 @@
+// The saver window of the save (/s) and preview (/p) modes: the data file, the user's settings
+// and the portable saver behind one borderless window, drawn through DirectDraw, with frames
+// run from the idle state of its own message loop.
+#ifndef QUENVALE_PLATFORM_WIN32_SAVER_WINDOW_H_
+#define QUENVALE_PLATFORM_WIN32_SAVER_WINDOW_H_
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "app/command_line.h"
+
+namespace quenvale {
+
+struct PreviewSize {
+  int32_t width;
+  int32_t height;
+};
+
+// The window's size before it fills its host: the screen scaled by 152 / screen width.
+PreviewSize ScaledPreviewSize(int32_t screen_width, int32_t screen_height);
+
+// Runs the window until it closes; returns the process's exit code.
+int RunSaverWindow(const CommandLine& command_line, HWND app_window);
+
+}  // namespace quenvale
+
+#endif  // QUENVALE_PLATFORM_WIN32_SAVER_WINDOW_H_
