@@ -113,7 +113,7 @@ focus() {
 # the focus), then waits for the program to end.
 press_ok() {
   local id=$1 tag=$2 i
-  for ((i = 0; i < 10; i++)); do
+  for ((i = 0; i < 20; i++)); do
     xwininfo -id "$id" >/dev/null 2>&1 || break
     focus "$id"
     xdotool key Return 2>/dev/null || true
