@@ -18,6 +18,8 @@
 # Also prints the CPU the saver uses per second of saving.
 #   saver_scr_test.sh WINE_RUN ENGINE_SCR DEMO_DIR DEMO_SETTINGS_TXT PREVIEW_HOST_EXE
 set -euo pipefail
+# shellcheck source=reg_query_lib.sh
+source "$(dirname "$0")/reg_query_lib.sh"
 wine_run=$1
 engine=$2
 demo_dir=$3
@@ -236,22 +238,7 @@ done
 echo "numpad + kept it running; a letter ended it"
 
 out=$("$wine_run" reg query "$key") || fail "reg query found no settings under $key"
-type_of() {
-  grep -E "^[[:space:]]+$1[[:space:]]+REG_" <<<"$out" | head -n 1 |
-    sed -E "s/^[[:space:]]+$1[[:space:]]+(REG_[A-Z_]+).*/\1/"
-}
-data_of() {
-  grep -E "^[[:space:]]+$1[[:space:]]+REG_" <<<"$out" | head -n 1 |
-    sed -E "s/^[[:space:]]+$1[[:space:]]+REG_[A-Z_]+[[:space:]]*//" | tr -d '\r'
-}
-for name in "clocksettings clock" "General BackgroundColor" "bounce bounceImages" \
-  "bounce nrImages" "bounce Speed" "bounce fixedSpeed" "General showBackground" "sets SetTime" \
-  "FilenameSettings filename" "backgrounds stretchSmallImages"; do
-  [[ $(type_of "$name") == REG_DWORD ]] || fail "$name is not stored as a REG_DWORD"
-done
-for name in "sets selectedSets" "ClockSettings clockFont" "FilenameSettings filenameFont"; do
-  [[ $(type_of "$name") == REG_SZ ]] || fail "$name is not stored as a REG_SZ"
-done
+check_bound_setting_types
 stored=$(data_of "bounce nrImages")
 [[ $((stored)) == $((default_images + 1)) ]] ||
   fail "bounce nrImages stored as $stored, wanted one more than $default_images"

@@ -4,6 +4,8 @@
 # and a change made during a run is what the next run loads.
 #   settings_reg_query_test.sh WINE_RUN SETTINGS_PROBE_EXE DEMO_SETTINGS_TXT
 set -euo pipefail
+# shellcheck source=reg_query_lib.sh
+source "$(dirname "$0")/reg_query_lib.sh"
 wine_run=$1
 probe=$2
 settings=$3
@@ -21,22 +23,7 @@ first=$("$wine_run" "$probe" "$title" "$settings" bump) || fail "settings_probe 
 
 out=$("$wine_run" reg query "$key") || fail "reg query failed"
 printf '%s\n' "$out"
-type_of() {
-  grep -E "^[[:space:]]+$1[[:space:]]+REG_" <<<"$out" | head -n 1 |
-    sed -E "s/^[[:space:]]+$1[[:space:]]+(REG_[A-Z_]+).*/\1/"
-}
-data_of() {
-  grep -E "^[[:space:]]+$1[[:space:]]+REG_" <<<"$out" | head -n 1 |
-    sed -E "s/^[[:space:]]+$1[[:space:]]+REG_[A-Z_]+[[:space:]]*//" | tr -d '\r'
-}
-for name in "clocksettings clock" "General BackgroundColor" "bounce bounceImages" \
-  "bounce nrImages" "bounce Speed" "bounce fixedSpeed" "General showBackground" "sets SetTime" \
-  "FilenameSettings filename" "backgrounds stretchSmallImages"; do
-  [[ $(type_of "$name") == REG_DWORD ]] || fail "$name is not a REG_DWORD"
-done
-for name in "sets selectedSets" "ClockSettings clockFont" "FilenameSettings filenameFont"; do
-  [[ $(type_of "$name") == REG_SZ ]] || fail "$name is not a REG_SZ"
-done
+check_bound_setting_types
 [[ $(data_of "bounce bounceImages") == 0x1 ]] || fail "bounceImages written back as $(data_of "bounce bounceImages")"
 [[ $(data_of "bounce nrImages") == 0x7 ]] || fail "nrImages not stored one higher"
 [[ $(data_of "General BackgroundColor") == 0x402010 ]] || fail "BackgroundColor $(data_of "General BackgroundColor")"
