@@ -10,9 +10,36 @@
 #include <utility>
 #include <vector>
 
+#include "display/refresh_pacer.h"
+
 namespace quenvale {
 
 namespace {
+
+int64_t MonotonicMicroseconds() {
+  LARGE_INTEGER frequency, counter;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  return static_cast<int64_t>(counter.QuadPart / frequency.QuadPart * 1000000 +
+                              counter.QuadPart % frequency.QuadPart * 1000000 /
+                                  frequency.QuadPart);
+}
+
+// The refresh rate of the display the window is on; 0 when the driver does not say.
+int32_t DisplayRefreshRate(HWND window) {
+  MONITORINFOEXA monitor;
+  std::memset(&monitor, 0, sizeof(monitor));
+  monitor.cbSize = sizeof(monitor);
+  const char* device = nullptr;
+  if (GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+    device = monitor.szDevice;
+  }
+  DEVMODEA mode;
+  std::memset(&mode, 0, sizeof(mode));
+  mode.dmSize = sizeof(mode);
+  if (!EnumDisplaySettingsA(device, ENUM_CURRENT_SETTINGS, &mode)) return 0;
+  return static_cast<int32_t>(mode.dmDisplayFrequency);
+}
 
 // Declared here rather than taken from dxguid, so the program needs no DirectX import library.
 constexpr GUID kIidDirectDraw7 = {
@@ -395,6 +422,7 @@ struct DirectDrawDevice::State {
   bool initialized = false;
   bool updating = false;
   std::function<void()> on_restored;
+  RefreshPacer pacer;
 
   SIZE ClientSize() const {
     RECT client = {0, 0, 0, 0};
@@ -441,8 +469,15 @@ struct DirectDrawDevice::State {
     origin.x += (client.cx - back->Width()) / 2;
     origin.y += (client.cy - back->Height()) / 2;
     RECT target = {origin.x, origin.y, origin.x + back->Width(), origin.y + back->Height()};
-    if (wait) ddraw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+    if (!wait) {
+      primary->Blt(&target, back->Get(), nullptr, DDBLT_WAIT, nullptr);
+      return;
+    }
+    const int64_t before = MonotonicMicroseconds();
+    ddraw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+    const int64_t after = MonotonicMicroseconds();
     primary->Blt(&target, back->Get(), nullptr, DDBLT_WAIT, nullptr);
+    pacer.Presented(after, after - before);
   }
 };
 
@@ -489,6 +524,11 @@ void DirectDrawDevice::Initialize() {
   }
   s.updating = false;
   s.initialized = true;
+  s.pacer.SetRefreshRate(DisplayRefreshRate(s.window));
+}
+
+uint32_t DirectDrawDevice::MillisecondsUntilFrame() const {
+  return state_->pacer.MillisecondsUntilReady(MonotonicMicroseconds());
 }
 
 void DirectDrawDevice::Finalize() {

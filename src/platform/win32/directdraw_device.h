@@ -40,6 +40,9 @@ class DirectDrawDevice : public DrawDevice {
   void SetOnRestored(std::function<void()> on_restored);
   // Presents the back surface again without waiting for the vertical blank (WM_PAINT).
   void Repaint();
+  // How long the frame loop should hold the next frame back: 0 unless the wait for the
+  // vertical blank has stopped blocking, in which case frames keep the display's refresh rate.
+  uint32_t MillisecondsUntilFrame() const;
 
   bool CanDraw() override;
   Surface& BackSurface() override;

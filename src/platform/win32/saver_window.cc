@@ -3,6 +3,7 @@
 #include <mmsystem.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <string>
@@ -72,6 +73,11 @@ class SaverWindow {
   std::unique_ptr<DirectDrawDevice> device_;
   FrameTimer frame_timer_;
   bool settings_closed_ = false;
+  // For measuring: frames run and the span between the first and the last.
+  uint32_t frames_run_ = 0;
+  uint32_t first_frame_ms_ = 0;
+  uint32_t last_frame_ms_ = 0;
+  void WriteFrameLog() const;
 };
 
 DWORD WaitFor(uint32_t until_due) {
@@ -120,7 +126,29 @@ int SaverWindow::Run() {
   timeBeginPeriod(1);
   const int code = MessageLoop();
   timeEndPeriod(1);
+  WriteFrameLog();
   return code;
+}
+
+// With QUENVALE_FRAME_LOG naming a file, a run appends how many frames it drew and over how
+// long: the measure of the frame rate on a given display, for benchmarks and bug reports.
+void SaverWindow::WriteFrameLog() const {
+  char path[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA("QUENVALE_FRAME_LOG", path, sizeof(path));
+  if (length == 0 || length >= sizeof(path) || frames_run_ < 2) return;
+  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  const uint32_t span = last_frame_ms_ - first_frame_ms_;
+  char line[160];
+  const int size = wsprintfA(line, "frames %lu ms %lu fps %lu\r\n",
+                             static_cast<unsigned long>(frames_run_ - 1),
+                             static_cast<unsigned long>(span),
+                             static_cast<unsigned long>(span == 0 ? 0 : (frames_run_ - 1) *
+                                                                          1000ul / span));
+  DWORD written = 0;
+  WriteFile(file, line, static_cast<DWORD>(size), &written, nullptr);
+  CloseHandle(file);
 }
 
 bool SaverWindow::CreateSaverWindow() {
@@ -227,6 +255,8 @@ void SaverWindow::FinalizeDevice() {
 }
 
 void SaverWindow::RunFrame() {
+  last_frame_ms_ = timeGetTime();
+  if (frames_run_++ == 0) first_frame_ms_ = last_frame_ms_;
   try {
     saver_->FrameTimerTimer(*device_);
   } catch (const std::exception& e) {
@@ -245,15 +275,17 @@ int SaverWindow::MessageLoop() {
       DispatchMessageA(&msg);
     }
     // Idle: a frame when the timer is due, else sleep until it is or a message comes. The
-    // vertical-blank wait inside Flip paces the frames themselves.
-    if (device_ != nullptr && frame_timer_.Enabled() &&
+    // vertical-blank wait inside Flip paces the frames themselves; where that wait does not
+    // block, the device says how long to hold the next frame back.
+    uint32_t hold = device_ != nullptr ? device_->MillisecondsUntilFrame() : 0;
+    if (hold == 0 && device_ != nullptr && frame_timer_.Enabled() &&
         frame_timer_.Idle(timeGetTime(), nullptr)) {
       RunFrame();
       continue;
     }
-    MsgWaitForMultipleObjectsEx(0, nullptr,
-                                WaitFor(frame_timer_.MillisecondsUntilDue(timeGetTime())),
-                                QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    uint32_t wait = frame_timer_.MillisecondsUntilDue(timeGetTime());
+    if (wait != FrameTimer::kNever) wait = std::max(wait, hold);
+    MsgWaitForMultipleObjectsEx(0, nullptr, WaitFor(wait), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
 }
 

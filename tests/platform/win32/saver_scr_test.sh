@@ -186,7 +186,12 @@ colours=$(identify -format '%k' "$work/frame1.png")
 echo "frames run: $changed pixels changed in half a second, $colours colours on screen"
 
 # CPU the saver takes per second of saving (reported, not judged).
-pid=$(pgrep -f "Quenvale Demo.scr /s" | head -n 1 || true)
+# The Windows process itself, not the shell that started it.
+pid=""
+for candidate in $(pgrep -f "Quenvale Demo.scr /s" || true); do
+  [[ $(tr '\0' ' ' <"/proc/$candidate/cmdline" 2>/dev/null) == "$work/Quenvale Demo.scr"* ]] &&
+    pid=$candidate
+done
 if [[ -n $pid && -r /proc/$pid/stat ]]; then
   ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
   before=$(ticks)
