@@ -37,7 +37,9 @@ std::string Win32DataFileHost::ExecutablePath() const {
 
 void Win32DataFileHost::ShowError(const std::string& message) const {
   if (silent_) return;
-  MessageBoxA(nullptr, message.c_str(), title_.c_str(), MB_ICONERROR | MB_OK | MB_TASKMODAL);
+  // Above the saver's topmost window, which would otherwise hide it.
+  MessageBoxA(nullptr, message.c_str(), title_.c_str(),
+              MB_ICONERROR | MB_OK | MB_TASKMODAL | MB_TOPMOST | MB_SETFOREGROUND);
 }
 
 void Win32DataFileHost::Fatal(const std::string& message, int exit_code) {

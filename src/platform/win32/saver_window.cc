@@ -120,7 +120,9 @@ int SaverWindow::Run() {
     SetFocus(hwnd_);
   }
   UpdateWindow(hwnd_);
-  if (!InitializeDevice()) return 1;
+  // A display that cannot be drawn on is reported, and the saver goes on without frames: the
+  // window still covers the screen in the background colour and ends on input as usual.
+  InitializeDevice();
 
   // Waits shorter than the system tick need a finer timer resolution.
   timeBeginPeriod(1);
@@ -291,7 +293,13 @@ int SaverWindow::MessageLoop() {
 
 void SaverWindow::Report(const std::exception& e) {
   // A preview never shows a box inside the control panel.
-  if (!Preview()) host_.ShowError(e.what());
+  if (Preview()) return;
+  host_.ShowError(e.what());
+  // The keyboard comes back to the saver, so that a key still ends it.
+  if (hwnd_ != nullptr && IsWindowVisible(hwnd_)) {
+    SetForegroundWindow(hwnd_);
+    SetFocus(hwnd_);
+  }
 }
 
 void SaverWindow::RequestClose() { PostMessageA(hwnd_, WM_CLOSE, 0, 0); }

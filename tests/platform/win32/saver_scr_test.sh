@@ -10,6 +10,8 @@
 #     ends it with exit code 0, and every bound setting is then in the registry with its type,
 #     "bounce nrImages" one higher than the demo's default;
 #   - a second /s run goes on after a move of 3 right and 0 down, and ends on 3 right and 3 down;
+#   - DDraw.dll switched off: the "DDraw.dll is not loaded" box, then the saver stays without
+#     frames until a key ends it with exit code 0;
 #   - /p in the preview area of a host program (preview_host.cc): a disabled child that fills
 #     it and ends with it; /p without a handle or with one that is no window ends at once;
 #   - "ScreenSaveUsePassword" 1 with a stand-in password.cpl: a refusal keeps the saver running,
@@ -78,7 +80,8 @@ launch() {
   shift 2
   if [[ -n ${WINEDEBUG_MSGBOX:-} ]]; then
     server_up
-    (WINEPREFIX=$prefix WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=+msgbox \
+    (WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=+msgbox \
+      WINEDLLOVERRIDES="mscoree,mshtml=${EXTRA_DLL_OVERRIDES:+;$EXTRA_DLL_OVERRIDES}" \
       wine "$program" "$@" >"$work/$tag.log" 2>&1 && rc=0 || rc=$?
       echo "$rc" >"$work/$tag.code") &
   else
@@ -262,6 +265,48 @@ xdotool mousemove $((cx + 3)) $((cy + 3))
 code=$(wait_exit save2 20) || fail "a move of 3 right and 3 down did not end the saver"
 [[ $code == 0 ]] || fail "the saver ended with exit code $code"
 echo "a move of 3 right and 3 down ended it"
+
+# --- A display DirectDraw cannot draw on ---------------------------------------------------
+# DDraw.dll switched off: the box says so, and the saver stays up without frames until input.
+xdotool mousemove "$cx" "$cy"
+EXTRA_DLL_OVERRIDES="ddraw=d" WINEDEBUG_MSGBOX=1 launch "$work/Quenvale Demo.scr" noddraw /s
+box=""
+for ((i = 0; i < 240; i++)); do
+  for id in $(xdotool search --onlyvisible --name "^Quenvale Demo\$" 2>/dev/null || true); do
+    size=$(xwininfo -id "$id" 2>/dev/null | sed -n 's/^ *-geometry *\([0-9]*x[0-9]*\).*/\1/p')
+    # Neither the saver's window nor the application's hidden 1 x 1 one.
+    [[ -n $size && $size != "$screen" && $size != 1x1 ]] && box=$id
+  done
+  [[ -n $box ]] && break
+  sleep 0.25
+done
+[[ -n $box ]] || fail "no error box without DirectDraw"
+if grep -q "msgbox:" "$work/noddraw.log"; then
+  grep -aF "DDraw.dll is not loaded" "$work/noddraw.log" >/dev/null ||
+    fail "the box does not say \"DDraw.dll is not loaded\": $(grep -a msgbox: "$work/noddraw.log")"
+fi
+# One Return at a time, and time for the box to go: a second one would reach the saver.
+for ((i = 0; i < 4; i++)); do
+  xwininfo -id "$box" >/dev/null 2>&1 || break
+  focus "$box"
+  xdotool key Return 2>/dev/null || true
+  for ((j = 0; j < 20; j++)); do
+    xwininfo -id "$box" >/dev/null 2>&1 || break
+    sleep 0.25
+  done
+done
+xwininfo -id "$box" >/dev/null 2>&1 && fail "the DirectDraw error box did not go on Return"
+sleep 1
+[[ -z $(cat "$work/noddraw.code" 2>/dev/null) ]] ||
+  fail "the saver ended after the DirectDraw error (exit $(cat "$work/noddraw.code"))"
+id=$(wait_window "Quenvale Demo" 10) || fail "no saver window after the DirectDraw error"
+focus "$id"
+for ((i = 0; i < 5; i++)); do
+  xdotool key b
+  code=$(wait_exit noddraw 4) && break
+done
+[[ ${code:-} == 0 ]] || fail "a key did not end the saver without DirectDraw (exit ${code:-none})"
+echo "without DirectDraw: the box, the saver stays until a key, exit code 0"
 
 # --- The system's saver password, through a stand-in check library ---------------------------
 sys_dir=$prefix/drive_c/windows/system32
