@@ -8,6 +8,7 @@
 
 #include "app/command_line.h"
 #include "datafile/zip_file_settings.h"
+#include "platform/win32/config_dialog.h"
 #include "platform/win32/saver_password.h"
 #include "platform/win32/saver_window.h"
 
@@ -63,11 +64,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int exit_code = 0;
   if (command_line.mode == quenvale::SaverMode::smConfigure) {
     SetWindowTextA(app_window, quenvale::kProductSite);
-    MessageBoxA(nullptr,
-                "The settings dialog of this saver is not available in this version yet.\r\n\r\n"
-                "The saver itself runs: choose it in the Screen Saver Settings and use "
-                "Preview, or start it with /s.",
-                quenvale::kProductSite, MB_ICONINFORMATION | MB_OK);
+    exit_code = quenvale::RunConfigDialog(command_line, app_window);
   } else {
     exit_code = quenvale::RunSaverWindow(command_line, app_window);
   }
