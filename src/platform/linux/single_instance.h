@@ -1,0 +1,32 @@
+// One running engine per user: an exclusive lock on a file named "Quenvale" that the process
+// holds from its start to its end. The kernel drops the lock with the process, however it ends.
+#ifndef QUENVALE_PLATFORM_LINUX_SINGLE_INSTANCE_H_
+#define QUENVALE_PLATFORM_LINUX_SINGLE_INSTANCE_H_
+
+#include <string>
+
+namespace quenvale {
+
+// $XDG_RUNTIME_DIR/Quenvale when that variable names an absolute folder, else
+// /tmp/Quenvale-<uid> (the name carries the user, since /tmp is everybody's).
+std::string InstanceLockPath(const char* xdg_runtime_dir, unsigned uid);
+
+class SingleInstance {
+ public:
+  explicit SingleInstance(std::string lock_path);
+  ~SingleInstance();
+  SingleInstance(const SingleInstance&) = delete;
+  SingleInstance& operator=(const SingleInstance&) = delete;
+
+  // False when another process holds the lock. A lock file that cannot be made at all does not
+  // stop the saver: it then runs without the guard.
+  bool Acquire();
+
+ private:
+  std::string lock_path_;
+  int fd_ = -1;
+};
+
+}  // namespace quenvale
+
+#endif  // QUENVALE_PLATFORM_LINUX_SINGLE_INSTANCE_H_
