@@ -54,6 +54,17 @@ std::string LinkAddress(const std::string& address);
 // is none (a stray byte, an overlong form, a surrogate, a cut-off sequence).
 size_t Utf8SequenceAt(const std::string& s, size_t i, uint32_t* code_point);
 
+// Whether the whole string is well-formed UTF-8 (every sequence as Utf8SequenceAt accepts it).
+bool IsUtf8(const std::string& text);
+
+// Appends a code point up to U+10FFFF as UTF-8.
+void AppendUtf8(uint32_t code_point, std::string* out);
+
+// The character a Windows-1252 byte stands for. The five bytes the code page leaves undefined
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the control character of the same number, as Windows
+// itself converts them.
+uint32_t Cp1252CodePoint(unsigned char byte);
+
 // Formats like printf into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

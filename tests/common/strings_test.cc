@@ -127,3 +127,43 @@ TEST(LinkAddressTest, SchemeRule) {
 
 }  // namespace
 }  // namespace quenvale
+
+namespace quenvale {
+namespace {
+
+TEST(Utf8Test, EveryCodePointWrittenReadsBackAsOneSequence) {
+  for (uint32_t cp : {0x0u, 0x41u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xD7FFu, 0xE000u, 0xFFFDu,
+                      0xFFFFu, 0x10000u, 0x1F600u, 0x10FFFFu}) {
+    std::string text;
+    AppendUtf8(cp, &text);
+    uint32_t back = 0;
+    ASSERT_EQ(Utf8SequenceAt(text, 0, &back), text.size()) << std::hex << cp;
+    EXPECT_EQ(back, cp);
+    EXPECT_TRUE(IsUtf8(text + "x" + text));
+  }
+}
+
+TEST(Utf8Test, IsUtf8RefusesStrayAndCutOffBytes) {
+  EXPECT_TRUE(IsUtf8(""));
+  EXPECT_FALSE(IsUtf8("caf\xE9"));        // Windows-1252 é
+  EXPECT_FALSE(IsUtf8("\xE2\x82"));       // a euro sign cut short
+  EXPECT_FALSE(IsUtf8("\xC0\xAF"));       // an overlong "/"
+  EXPECT_FALSE(IsUtf8("\xED\xA0\x80"));   // a surrogate
+  EXPECT_TRUE(IsUtf8("caf\xC3\xA9 \xE2\x82\xAC"));
+}
+
+TEST(Cp1252Test, TheHighControlsRangeHoldsTypographyAndWindowsOwnUndefinedBytes) {
+  EXPECT_EQ(Cp1252CodePoint(0x41), 0x41u);
+  EXPECT_EQ(Cp1252CodePoint(0x80), 0x20ACu);  // euro sign
+  EXPECT_EQ(Cp1252CodePoint(0x93), 0x201Cu);  // left double quotation mark
+  EXPECT_EQ(Cp1252CodePoint(0x9F), 0x0178u);  // Y with diaeresis
+  EXPECT_EQ(Cp1252CodePoint(0xA0), 0xA0u);
+  EXPECT_EQ(Cp1252CodePoint(0xE9), 0xE9u);
+  EXPECT_EQ(Cp1252CodePoint(0xFF), 0xFFu);
+  for (unsigned char undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) {
+    EXPECT_EQ(Cp1252CodePoint(undefined), undefined);
+  }
+}
+
+}  // namespace
+}  // namespace quenvale

@@ -8,35 +8,6 @@ namespace quenvale {
 
 namespace {
 
-// Windows-1252's 0x80..0x9F; 0 where the code page leaves a byte undefined.
-constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-void AppendUtf8(uint32_t code_point, std::string* out) {
-  if (code_point < 0x80) {
-    out->push_back(static_cast<char>(code_point));
-  } else if (code_point < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (code_point >> 6)));
-    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xE0 | (code_point >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-  }
-}
-
-bool IsUtf8(const std::string& text) {
-  uint32_t code_point = 0;
-  for (size_t i = 0; i < text.size();) {
-    const size_t length = Utf8SequenceAt(text, i, &code_point);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
-}
-
 // The colours Windows gives its system colour indexes by default.
 int32_t SystemColor(int index) {
   switch (index) {
@@ -71,8 +42,9 @@ std::string DialogText(const std::string& text) {
     utf8 = text;
   } else {
     for (unsigned char c : text) {
-      uint32_t code_point = c;
-      if (c >= 0x80 && c < 0xA0) code_point = kCp1252High[c - 0x80] ? kCp1252High[c - 0x80] : '?';
+      // The code page's undefined bytes show as a question mark, not as a control character.
+      uint32_t code_point = Cp1252CodePoint(c);
+      if (code_point >= 0x80 && code_point < 0xA0) code_point = '?';
       AppendUtf8(code_point, &utf8);
     }
   }
