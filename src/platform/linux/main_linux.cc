@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
   const quenvale::SaverMode mode = command_line.command.mode;
 
   // A second instance ends at once and says nothing.
-  quenvale::SingleInstance instance(
-      quenvale::InstanceLockPath(std::getenv("XDG_RUNTIME_DIR"), getuid()));
+  quenvale::SingleInstance instance(quenvale::InstanceLockPathFor(
+      quenvale::InstanceLockPath(std::getenv("XDG_RUNTIME_DIR"), getuid()), command_line));
   if (!instance.Acquire()) return 0;
 
   if (mode == quenvale::SaverMode::smChangePassword) {

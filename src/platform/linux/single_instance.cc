@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace quenvale {
 
@@ -15,6 +16,17 @@ std::string InstanceLockPath(const char* xdg_runtime_dir, unsigned uid) {
     return folder + (folder == "/" ? "" : "/") + "Quenvale";
   }
   return "/tmp/Quenvale-" + std::to_string(uid);
+}
+
+std::string InstanceLockPathFor(const std::string& user_lock,
+                                const LinuxCommandLine& command_line) {
+  if (command_line.target != SaverTarget::kForeign ||
+      command_line.command.mode != SaverMode::smSave || command_line.window_id == 0) {
+    return user_lock;
+  }
+  char suffix[16];
+  std::snprintf(suffix, sizeof(suffix), "-0x%x", static_cast<unsigned>(command_line.window_id));
+  return user_lock + suffix;
 }
 
 SingleInstance::SingleInstance(std::string lock_path) : lock_path_(std::move(lock_path)) {}

@@ -5,11 +5,17 @@
 
 #include <string>
 
+#include "platform/linux/linux_command_line.h"
+
 namespace quenvale {
 
 // $XDG_RUNTIME_DIR/Quenvale when that variable names an absolute folder, else
 // /tmp/Quenvale-<uid> (the name carries the user, since /tmp is everybody's).
 std::string InstanceLockPath(const char* xdg_runtime_dir, unsigned uid);
+
+// The lock of a run: one for the user, except for an xscreensaver hack drawing into a window of
+// xscreensaver's, which runs one hack per monitor at the same time: those lock per window.
+std::string InstanceLockPathFor(const std::string& user_lock, const LinuxCommandLine& command_line);
 
 class SingleInstance {
  public:

@@ -342,6 +342,23 @@ TEST(SingleInstanceTest, LockPath) {
   EXPECT_EQ(InstanceLockPath("relative", 7), "/tmp/Quenvale-7");
 }
 
+TEST(SingleInstanceTest, XscreensaverHacksLockPerWindowEverythingElsePerUser) {
+  const std::string user = "/run/user/7/Quenvale";
+  const auto lock_for = [&](std::vector<std::string> args, const char* env) {
+    return InstanceLockPathFor(user, ParseLinuxCommandLine(args, env));
+  };
+  // One hack per monitor, each in its own window, all at once.
+  EXPECT_EQ(lock_for({"-window-id", "0x2a00007"}, nullptr), user + "-0x2a00007");
+  EXPECT_EQ(lock_for({}, "44040199"), user + "-0x2a00007");
+  EXPECT_NE(lock_for({}, "0x2a00007"), lock_for({}, "0x2c00007"));
+  // The user's own runs, the preview and the root window share the one lock.
+  EXPECT_EQ(lock_for({"/s"}, nullptr), user);
+  EXPECT_EQ(lock_for({"-window"}, nullptr), user);
+  EXPECT_EQ(lock_for({"/c"}, nullptr), user);
+  EXPECT_EQ(lock_for({"/p", "1234"}, nullptr), user);
+  EXPECT_EQ(lock_for({"-root"}, nullptr), user);
+}
+
 TEST(SingleInstanceTest, SecondHolderIsRefusedUntilTheFirstEnds) {
   TempDir dir;
   const std::string path = dir.File("Quenvale");
