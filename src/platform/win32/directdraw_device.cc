@@ -527,6 +527,15 @@ void DirectDrawDevice::Initialize() {
   s.pacer.SetRefreshRate(DisplayRefreshRate(s.window));
 }
 
+void DirectDrawDevice::LoseSurfacesForTest() {
+  State& s = *state_;
+  if (s.ddraw == nullptr) return;
+  HWND top = GetAncestor(s.window, GA_ROOT);
+  if (top == nullptr) top = s.window;
+  s.ddraw->SetCooperativeLevel(top, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN);
+  s.ddraw->SetCooperativeLevel(top, DDSCL_NORMAL);
+}
+
 uint32_t DirectDrawDevice::MillisecondsUntilFrame() const {
   return state_->pacer.MillisecondsUntilReady(MonotonicMicroseconds());
 }

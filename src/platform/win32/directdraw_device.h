@@ -49,6 +49,10 @@ class DirectDrawDevice : public DrawDevice {
   void Flip() override;
   std::unique_ptr<Surface> CreateSurface(const Picture& picture) override;
 
+  // Makes DirectDraw report every surface lost, as when another program took the screen in
+  // exclusive mode: a brief switch of the cooperative level. For tests of the restore path.
+  void LoseSurfacesForTest();
+
   // One pixel of a surface this device made, read through Lock: the raw value and the colour
   // 0x00RRGGBB its channel masks give. False for another kind of surface or outside it.
   static bool ReadPixel(const Surface& surface, int32_t x, int32_t y, uint32_t* raw,

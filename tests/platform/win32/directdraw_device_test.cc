@@ -183,6 +183,40 @@ TEST_P(DirectDrawClipTest, ItemDrawnAcrossAnEdgeIsClipped) {
   list.Finalized();
 }
 
+TEST_F(DirectDrawDeviceTest, LostSurfacesAreRestoredWithTheirPicturesBeforeDrawing) {
+  SurfaceImageList list(1);
+  list.Initialized(*device_);
+  PictureItem& item = list.Items(0);
+  item.GetPicture() = Gradient(8, 8);
+  item.Transparent = false;
+  item.Restore();
+  int restored = 0;
+  device_->SetOnRestored([&] {
+    ++restored;
+    list.Restored();
+  });
+
+  device_->LoseSurfacesForTest();
+  // The check before drawing restores both surfaces and has the list rebuild its items, once.
+  ASSERT_TRUE(device_->CanDraw());
+  EXPECT_EQ(restored, 1);
+  EXPECT_TRUE(device_->CanDraw());
+  EXPECT_EQ(restored, 1);
+
+  const int32_t background = 0x00405060;
+  ASSERT_TRUE(Back().Fill(Back().MatchDeviceColor(background)));
+  item.Draw(Back(), 20, 30, 0);
+  for (int32_t y = 0; y < 8; ++y) {
+    for (int32_t x = 0; x < 8; ++x) {
+      EXPECT_EQ(RgbAt(Back(), 20 + x, 30 + y), item.GetPicture().At(x, y) & 0x00FFFFFFu)
+          << x << "," << y;
+    }
+  }
+  EXPECT_EQ(RgbAt(Back(), 19, 30), ToRgb(background));
+  device_->SetOnRestored(nullptr);
+  list.Finalized();
+}
+
 INSTANTIATE_TEST_SUITE_P(Edges, DirectDrawClipTest,
                          testing::Values(DrawCase{-3, -2}, DrawCase{-7, 100}, DrawCase{50, -5},
                                          DrawCase{kWindowWidth - 3, kWindowHeight - 6},
