@@ -541,10 +541,12 @@ void ConfigDialog::ChooseFont(bool clock) {
   // The chooser lists the installed families only: a face the system stands in for (such as
   // Arial) starts the chooser on the family that stands in for it.
   PangoFontDescription* start = FontToPango(current);
+  std::string stand_in;
   if (PangoFont* loaded = pango_context_load_font(gtk_widget_get_pango_context(window_), start)) {
     PangoFontDescription* real = pango_font_describe(loaded);
     if (const char* family = pango_font_description_get_family(real)) {
       pango_font_description_set_family(start, family);
+      stand_in = family;
     }
     pango_font_description_free(real);
     g_object_unref(loaded);
@@ -554,8 +556,11 @@ void ConfigDialog::ChooseFont(bool clock) {
   if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_OK) {
     PangoFontDescription* chosen = gtk_font_chooser_get_font_desc(GTK_FONT_CHOOSER(chooser));
     if (chosen != nullptr) {
-      const Font font = FontFromPango(chosen, current);
+      Font font = FontFromPango(chosen, current);
       pango_font_description_free(chosen);
+      // Kept on the stand-in family, the font keeps its own name: the saver's "Arial" stays
+      // "Arial" for the Windows engine and for a machine that has it.
+      if (!stand_in.empty() && font.Name == stand_in) font.Name = current.Name;
       if (clock) {
         model_.SetClockFont(font);
       } else {

@@ -364,12 +364,13 @@ if id=$(find_window "$dialog_pid"); then
   # The font chooser starts from the preview's font; what it cannot show (the colour) stays.
   font=$(stored filenameFont)
   missing=
-  for line in 'Font.Color = ' 'Font.Height = ' 'Font.Style = '; do
+  # Confirmed unchanged, the face keeps its name even where the chooser showed a stand-in.
+  for line in 'Font.Color = ' 'Font.Height = ' 'Font.Style = ' 'Font.Name = '; do
     want=$(tr '\\' '\n' <<<"${loaded_font//\\n/\\}" | grep -F "$line")
     grep -qF "$want" <<<"${font//\\n/$'\n'}" || missing+=" [$want]"
   done
   [[ -z $missing && $font == *"Font.Name = '"?*"'"* ]] &&
-    pass "the font chooser kept the filename font's size, style and colour" ||
+    pass "the font chooser kept the filename font's face, size, style and colour" ||
     fail "after the font chooser the filename font lost$missing: $font"
 else
   fail "the chooser run showed no window"; finish
