@@ -861,7 +861,10 @@ LOGFONTA LogFontOf(const Font& font, int dpi) {
 
 Font FontOfLogFont(const LOGFONTA& log_font, COLORREF color, int dpi, const Font& before) {
   Font font = before;
-  font.Name.assign(log_font.lfFaceName, strnlen(log_font.lfFaceName, LF_FACESIZE));
+  // A chooser that could not show the face (not installed) may hand back no face at all: the
+  // font keeps its own rather than losing it.
+  const size_t face_length = strnlen(log_font.lfFaceName, LF_FACESIZE);
+  if (face_length > 0) font.Name.assign(log_font.lfFaceName, face_length);
   font.Height = dpi > 0 ? MulDiv(log_font.lfHeight, kUnscaledDpi, dpi) : log_font.lfHeight;
   font.Charset = log_font.lfCharSet;
   // Semi-bold faces count as bold: the style set has nothing between.

@@ -121,6 +121,16 @@ TEST(FontOfLogFontTest, ALongFaceIsCutToWhatGdiHolds) {
   EXPECT_EQ(FontOfLogFont(log_font, 0, 96, Font()).Name, face.substr(0, LF_FACESIZE - 1));
 }
 
+TEST(FontOfLogFontTest, NoFaceFromTheChooserKeepsTheFontsOwn) {
+  const Font before = MakeFont("Arial", -20, 0, 0, kDefaultCharset, fpDefault);
+  LOGFONTA log_font = LogFontOf(before, 96);
+  log_font.lfFaceName[0] = '\0';
+  log_font.lfHeight = -30;
+  const Font after = FontOfLogFont(log_font, 0, 96, before);
+  EXPECT_EQ(after.Name, "Arial");
+  EXPECT_EQ(after.Height, -30);
+}
+
 TEST(ColorRefOfTest, LooksUpSystemColours) {
   EXPECT_EQ(ColorRefOf(clWindowText), GetSysColor(COLOR_WINDOWTEXT));
   EXPECT_EQ(ColorRefOf(static_cast<int32_t>(0xFF000000u | COLOR_HOTLIGHT)),
