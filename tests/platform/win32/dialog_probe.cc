@@ -16,30 +16,12 @@
 #include <cstring>
 #include <string>
 
+#include "platform/win32/probe_util.h"
+
 namespace {
 
-int failures = 0;
-
-void Check(bool ok, const char* what) {
-  std::printf("%s: %s\n", ok ? "ok" : "FAIL", what);
-  if (!ok) ++failures;
-}
-
-// Pumps this thread's messages until `done` says so or `ms` milliseconds have gone.
-template <typename Done>
-bool PumpUntil(DWORD ms, Done done) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > ms) return false;
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-  }
-  return true;
-}
+using probe::Check;
+using probe::PumpUntil;
 
 HWND WaitForWindow(const char* caption, DWORD ms) {
   HWND window = nullptr;
@@ -140,7 +122,7 @@ int Host(const char* scr, const char* caption) {
   CloseHandle(process.hProcess);
   Check(IsWindowEnabled(panel) != FALSE, "the host's window is enabled again");
   DestroyWindow(panel);
-  return failures == 0 ? 0 : 1;
+  return probe::failures == 0 ? 0 : 1;
 }
 
 }  // namespace

@@ -9,32 +9,10 @@
 #include <cstdio>
 #include <string>
 
-namespace {
+#include "platform/win32/probe_util.h"
 
-int failures = 0;
-
-void Check(bool ok, const char* what) {
-  std::printf("%s: %s\n", ok ? "ok" : "FAIL", what);
-  if (!ok) ++failures;
-}
-
-// Pumps the host's messages for up to `ms` milliseconds or until `done` says so.
-template <typename Done>
-bool PumpUntil(DWORD ms, Done done) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > ms) return false;
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-  }
-  return true;
-}
-
-}  // namespace
+using probe::Check;
+using probe::PumpUntil;
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -104,5 +82,5 @@ int main(int argc, char** argv) {
   Check(ended, "the saver ended when the host window went away");
   if (!ended) TerminateProcess(process.hProcess, 3);
   CloseHandle(process.hProcess);
-  return failures == 0 ? 0 : 1;
+  return probe::failures == 0 ? 0 : 1;
 }
