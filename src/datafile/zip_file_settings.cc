@@ -39,6 +39,14 @@ std::string ArchivePasswordFor(const std::string& executable_path) {
   return kPasswordWord + UpperCase(FileNameOf(executable_path).substr(0, 5));
 }
 
+std::string DefaultApplicationTitle(const std::string& executable_path) {
+  std::string name = FileNameOf(executable_path);
+  // A name that is all extension (".scr") keeps it rather than becoming no title at all.
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
+}
+
 std::string DataFilePathFor(const std::string& executable_path) {
   std::string path = ReplaceFirst(executable_path, FindNoCase(executable_path, ".scr"), 4, ".dat");
   return ReplaceFirst(path, path.find(' '), 1, "_");

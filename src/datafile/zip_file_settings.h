@@ -36,6 +36,9 @@ std::string ArchivePasswordFor(const std::string& executable_path);
 // The data file beside an executable: the first ".scr" (any case) becomes ".dat", then the first
 // blank becomes "_", wherever in the path they stand.
 std::string DataFilePathFor(const std::string& executable_path);
+// The application's title until the data file names one: the executable's file name (after
+// the last "\" or "/") without its extension.
+std::string DefaultApplicationTitle(const std::string& executable_path);
 // The executable name a data file belongs to, when nobody says otherwise: ".dat" becomes ".scr"
 // and the first "_" a blank. Works on the file name only.
 std::string ExecutableNameForDataFile(const std::string& data_file_path);

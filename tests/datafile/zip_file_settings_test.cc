@@ -74,6 +74,16 @@ TEST(PasswordRuleTest, FixedWordAndFirstFiveCharactersUpperCased) {
   EXPECT_EQ(ArchivePasswordFor("C:\\x\\\xE4" "bcde.scr"), "quenval\xE4" "BCDE");
 }
 
+TEST(DefaultApplicationTitleTest, IsTheFileNameWithoutExtension) {
+  EXPECT_EQ(DefaultApplicationTitle("C:\\Savers\\Quenvale Demo.scr"), "Quenvale Demo");
+  EXPECT_EQ(DefaultApplicationTitle("C:\\a.b\\name"), "name");
+  EXPECT_EQ(DefaultApplicationTitle("plain.SCR"), "plain");
+  EXPECT_EQ(DefaultApplicationTitle("C:\\x\\two.dots.scr"), "two.dots");
+  EXPECT_EQ(DefaultApplicationTitle("/opt/Acme Logos.scr"), "Acme Logos");
+  EXPECT_EQ(DefaultApplicationTitle("/opt/quenvale"), "quenvale");
+  EXPECT_EQ(DefaultApplicationTitle("/opt/.scr"), ".scr");
+}
+
 TEST(DataFilePathRuleTest, FirstScrAndFirstBlankAnywhereInThePath) {
   EXPECT_EQ(DataFilePathFor("C:\\Savers\\My Cool Saver.SCR"), "C:\\Savers\\My_Cool Saver.dat");
   EXPECT_EQ(DataFilePathFor("C:\\Program Files\\Demo.scr"), "C:\\Program_Files\\Demo.dat");

@@ -71,18 +71,10 @@ std::string SaverPathFor(const std::string& program_path) {
   return program_path + ".scr";
 }
 
-std::string DefaultTitleFor(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0) name.erase(dot);
-  return name;
-}
-
 LinuxDataFileHost::LinuxDataFileHost(std::string saver_path, bool silent)
     : saver_path_(std::move(saver_path)),
       silent_(silent),
-      title_(DefaultTitleFor(saver_path_)),
+      title_(DefaultApplicationTitle(saver_path_)),
       random_(static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count())) {}
 
 void LinuxDataFileHost::ShowError(const std::string& message) const {

@@ -23,9 +23,6 @@ std::string ProgramPath(const std::string& argv0, const std::string& cwd,
 // "Acme Logos" finds "Acme_Logos.dat" and opens it with the password of "Acme Logos.scr".
 std::string SaverPathFor(const std::string& program_path);
 
-// The file name without folder and extension: the title until the data file names one.
-std::string DefaultTitleFor(const std::string& path);
-
 class LinuxDataFileHost : public DataFileHost {
  public:
   // `silent` (a preview inside someone else's window) shows no box; standard error still says

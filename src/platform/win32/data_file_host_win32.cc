@@ -5,15 +5,6 @@
 
 namespace quenvale {
 
-std::string DefaultApplicationTitle(const std::string& executable_path) {
-  const size_t slash = executable_path.find_last_of("\\/:");
-  std::string name = slash == std::string::npos ? executable_path
-                                                : executable_path.substr(slash + 1);
-  const size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name.erase(dot);
-  return name;
-}
-
 Win32DataFileHost::Win32DataFileHost(HWND app_window, bool silent)
     : app_window_(app_window),
       silent_(silent),

@@ -12,10 +12,6 @@
 
 namespace quenvale {
 
-// The executable's file name without folder and extension: the title until the data file names
-// one.
-std::string DefaultApplicationTitle(const std::string& executable_path);
-
 class Win32DataFileHost : public DataFileHost {
  public:
   // `app_window` is the application's hidden window, whose text is the application title.

@@ -328,8 +328,6 @@ TEST(SaverPathTest, ScrIsAddedOnlyWhenTheNameHasNone) {
             "/opt/savers/quenvale-demo.dat");
   // The password of a short name is that of the name with its ".scr", as saverpack packs it.
   EXPECT_EQ(ArchivePasswordFor(SaverPathFor("/opt/Ab")), ArchivePasswordFor("/opt/Ab.scr"));
-  EXPECT_EQ(DefaultTitleFor("/opt/Acme Logos.scr"), "Acme Logos");
-  EXPECT_EQ(DefaultTitleFor("/opt/quenvale"), "quenvale");
 }
 
 // --- One instance ---------------------------------------------------------------------------

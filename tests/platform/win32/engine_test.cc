@@ -71,13 +71,6 @@ TEST(ChangePasswordTextTest, NameTheLibraryInTheSystemFolder) {
             "password!");
 }
 
-TEST(DefaultApplicationTitleTest, IsTheFileNameWithoutExtension) {
-  EXPECT_EQ(DefaultApplicationTitle("C:\\Savers\\Quenvale Demo.scr"), "Quenvale Demo");
-  EXPECT_EQ(DefaultApplicationTitle("C:\\a.b\\name"), "name");
-  EXPECT_EQ(DefaultApplicationTitle("plain.SCR"), "plain");
-  EXPECT_EQ(DefaultApplicationTitle("C:\\x\\two.dots.scr"), "two.dots");
-}
-
 TEST(Win32DataFileHostTest, KnowsItsOwnExecutableAndDataFile) {
   Win32DataFileHost host(nullptr, true);
   const std::string path = host.ExecutablePath();
