@@ -1,8 +1,7 @@
 #include "config/config_model.h"
 
-#include <ctime>
-
 #include "datafile/zip_file_settings.h"
+#include "saver/saver.h"
 #include "settings/settings.h"
 
 namespace quenvale {
@@ -113,13 +112,6 @@ const struct {
     {"lMoreInfoURL", "moreInfoTargetURL"},
     {"lCopyrightURL", "copyrightTargetURL"},
 };
-
-std::string LocalTimeText() {
-  std::time_t now = std::time(nullptr);
-  char text[16] = "";
-  if (const std::tm* tm = std::localtime(&now)) std::strftime(text, sizeof text, "%H:%M:%S", tm);
-  return text;
-}
 
 // The sets list keeps its entries sorted as the user reads them: ignoring case first.
 bool ListsBefore(const std::string& a, const std::string& b) {
@@ -397,8 +389,7 @@ void ConfigModel::ClockTick(bool from_timer) {
   if (loaded_clock_ == 1) {
     clock_text_ = local_time_ ? local_time_() : std::string();
   } else {
-    clock_text_ = Format("%02d:%02d:%02d", (elapsed_seconds_ % 86400) / 3600,
-                         (elapsed_seconds_ % 3600) / 60, elapsed_seconds_ % 60);
+    clock_text_ = RunningTimeText(static_cast<uint32_t>(elapsed_seconds_));
   }
   MutableControl("lClockShadow")->caption = clock_text_;
   MutableControl("lClock")->caption = clock_text_;
