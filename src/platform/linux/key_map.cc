@@ -16,7 +16,6 @@ constexpr uint16_t kVkControl = 0x11;
 constexpr uint16_t kVkMenu = 0x12;
 constexpr uint16_t kVkPause = 0x13;
 constexpr uint16_t kVkCapital = 0x14;
-constexpr uint16_t kVkEscape = 0x1B;
 constexpr uint16_t kVkSpace = 0x20;
 constexpr uint16_t kVkPrior = 0x21;
 constexpr uint16_t kVkNext = 0x22;

@@ -8,6 +8,9 @@
 
 namespace quenvale {
 
+// Escape, which ends the saver in a normal window.
+constexpr uint16_t kVkEscape = 0x1B;
+
 // The virtual-key code Windows gives the same physical key. The keypad goes by scancode, so it
 // means the same with Num Lock on or off; the rest by the key's symbol, so letters follow the
 // keyboard layout as on Windows. Keys Windows has no code for give 0, which the saver's key

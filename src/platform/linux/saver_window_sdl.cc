@@ -23,7 +23,6 @@ namespace {
 
 constexpr uint32_t kClockInterval = 1000;
 constexpr int32_t kFrameInterval = 5;
-constexpr uint16_t kVkEscape = 0x1B;
 
 // The foreign window, for the X error handler: once it is gone every request on it fails, and
 // Xlib's own handler would end the process over that.
