@@ -10,17 +10,9 @@
 
 #include "app/command_line.h"
 #include "common/font_text.h"
+#include "platform/win32/gdi_font.h"
 
 namespace quenvale {
-
-// 96-dpi pixels at `dpi`.
-int ScaleForDpi(int pixels, int dpi);
-
-// A colour as GDI takes it: system colours (0xFF0000xx) looked up, clNone and clDefault black.
-COLORREF ColorRefOf(int32_t color);
-
-// The GDI font for `font` on a device with `dpi` pixels per inch; the face is cut to fit.
-LOGFONTA LogFontOf(const Font& font, int dpi);
 
 // What the font chooser returned, as a font: `log_font` on a device of `dpi` pixels per inch
 // and the chosen colour. The colour keeps `before`'s own value (a system colour, say) when the

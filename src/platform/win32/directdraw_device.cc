@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "display/refresh_pacer.h"
+#include "platform/win32/gdi_font.h"
 
 namespace quenvale {
 
@@ -88,13 +89,6 @@ IDirectDrawSurface7* CreateOffscreen(IDirectDraw7* ddraw, int32_t width, int32_t
   return nullptr;
 }
 
-COLORREF ResolveColor(int32_t color) {
-  const auto value = static_cast<uint32_t>(color);
-  // 0xFF0000xx names system colour xx.
-  if ((value & 0xFF000000u) != 0) return GetSysColor(static_cast<int>(value & 0xFFu));
-  return value & 0x00FFFFFFu;
-}
-
 // Raw pixel access through Lock; sizes of 1 to 4 bytes per pixel.
 bool LockedPixel(IDirectDrawSurface7* surface, int32_t x, int32_t y, bool write, uint32_t* value,
                  DDPIXELFORMAT* format) {
@@ -145,22 +139,7 @@ class GdiCanvas : public Canvas {
 
   void SetFont(const Font& font) override {
     font_value_ = font;
-    LOGFONTA log;
-    std::memset(&log, 0, sizeof(log));
-    log.lfHeight = font.Height;
-    log.lfWeight = (font.Style & fsBold) != 0 ? FW_BOLD : FW_NORMAL;
-    log.lfItalic = (font.Style & fsItalic) != 0;
-    log.lfUnderline = (font.Style & fsUnderline) != 0;
-    log.lfStrikeOut = (font.Style & fsStrikeOut) != 0;
-    log.lfCharSet = static_cast<BYTE>(font.Charset);
-    log.lfOutPrecision = OUT_DEFAULT_PRECIS;
-    log.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-    log.lfQuality = DEFAULT_QUALITY;
-    log.lfPitchAndFamily = font.Pitch == fpFixed      ? FIXED_PITCH
-                           : font.Pitch == fpVariable ? VARIABLE_PITCH
-                                                      : DEFAULT_PITCH;
-    const size_t length = std::min(font.Name.size(), sizeof(log.lfFaceName) - 1);
-    std::memcpy(log.lfFaceName, font.Name.data(), length);
+    const LOGFONTA log = LogFontOf(font, kUnscaledDpi);
     HFONT created = CreateFontIndirectA(&log);
     if (dc_ != nullptr && created != nullptr) {
       HGDIOBJ previous = SelectObject(dc_, created);
@@ -183,7 +162,7 @@ class GdiCanvas : public Canvas {
   void TextOut(int32_t x, int32_t y, const std::string& text) override {
     if (!TakeDc()) return;
     SetBkMode(dc_, TRANSPARENT);
-    SetTextColor(dc_, ResolveColor(font_value_.Color));
+    SetTextColor(dc_, ColorRefOf(font_value_.Color));
     ::TextOutA(dc_, x, y, text.data(), static_cast<int>(text.size()));
   }
 
