@@ -12,6 +12,7 @@
 
 #include "config/config_model.h"
 #include "platform/linux/gtk_mapping.h"
+#include "platform/linux/gtk_message_box.h"
 #include "settings/settings.h"
 
 namespace quenvale {
@@ -43,14 +44,6 @@ constexpr int kUnitLabelWidth = 44;  // "seconds" after the set time
 constexpr int kDialogButtonWidth = 81;
 constexpr int kDialogButtonHeight = 28;
 constexpr int kVersionWidth = 160;
-
-void ShowError(GtkWindow* parent, const std::string& title, const std::string& message) {
-  GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
-                                          GTK_BUTTONS_OK, "%s", DialogText(message).c_str());
-  gtk_window_set_title(GTK_WINDOW(box), DialogText(title).c_str());
-  gtk_dialog_run(GTK_DIALOG(box));
-  gtk_widget_destroy(box);
-}
 
 void SetLabelFont(GtkWidget* label, const Font& font) {
   PangoAttrList* attributes = pango_attr_list_new();
@@ -683,7 +676,7 @@ int RunConfigureMode(DataFileHost& host, ValueStore& store, const CommandLine& c
   try {
     settings = std::make_unique<Settings>(data_file, store);
   } catch (const std::exception& e) {
-    ShowError(nullptr, title, e.what());
+    ShowGtkErrorBox(title, e.what());
     return 1;
   }
   int exit_code = 0;
@@ -692,14 +685,14 @@ int RunConfigureMode(DataFileHost& host, ValueStore& store, const CommandLine& c
     ConfigDialog dialog(model);
     dialog.Run(command_line.parent_window);
   } catch (const std::exception& e) {
-    ShowError(nullptr, title, e.what());
+    ShowGtkErrorBox(title, e.what());
     exit_code = 1;
   }
   // After OK the settings hold the dialog's values; otherwise this writes back what was loaded.
   try {
     settings->Close();
   } catch (const std::exception& e) {
-    ShowError(nullptr, title, e.what());
+    ShowGtkErrorBox(title, e.what());
     return 1;
   }
   return exit_code;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/strings.h"
+#include "platform/linux/gtk_message_box.h"
 
 namespace quenvale {
 
@@ -86,7 +87,9 @@ void LinuxDataFileHost::ShowError(const std::string& message) const {
   if ((display == nullptr || display[0] == '\0') && (wayland == nullptr || wayland[0] == '\0')) {
     return;
   }
-  // The box's text wants line breaks, not the Windows pairs of the shared messages.
+  if (ShowGtkErrorBox(title_, message)) return;
+  // Where GTK cannot open the display, SDL's own box (which needs core X fonts) is the last try.
+  // Its text wants line breaks, not the Windows pairs of the shared messages.
   std::string text;
   for (char c : message) {
     if (c != '\r') text += c;

@@ -1,6 +1,6 @@
 // The data-file host of the Linux engine: the saver's name is the name the program was started
 // with (a symbolic link named after a saver finds that saver's data file), fatal messages go to
-// a message box and standard error, then the exit code.
+// a GTK message box and standard error, then the exit code.
 #ifndef QUENVALE_PLATFORM_LINUX_DATA_FILE_HOST_LINUX_H_
 #define QUENVALE_PLATFORM_LINUX_DATA_FILE_HOST_LINUX_H_
 
@@ -36,7 +36,8 @@ class LinuxDataFileHost : public DataFileHost {
   void SetApplicationTitle(const std::string& title) override { title_ = title; }
 
   const std::string& Title() const { return title_; }
-  // An error box captioned with the title when there is a display, and standard error always.
+  // An error box captioned with the title when there is a display (GTK's; SDL's where GTK cannot
+  // open it), and standard error always.
   void ShowError(const std::string& message) const;
 
  private:

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # quenvale on an X server of its own (Xvfb, 1920x1080), with the demo saver reached through a
 # link named "Quenvale Demo", driven with xdotool and watched with screenshots:
-#   - no data file: the error box and standard error name the problem, exit code 1; a data file
+#   - no data file: GTK's error box and standard error name the problem, exit code 1; a data file
 #     packed for another name: exit code 2;
 #   - /s: a window over the whole screen; a second instance ends at once; two screenshots differ
 #     and show the background; a 1-pixel and a 3-right-0-down move do not end it; numpad + then
@@ -25,7 +25,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 supp=$(cd "$(dirname "$0")" && pwd)/lsan_system_libs.supp
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$supp:print_suppressions=0}
 skip() { echo "SKIP: $*"; exit 77; }
-for tool in Xvfb xdotool import compare identify xwininfo; do
+for tool in Xvfb xdotool import compare identify xwininfo xprop; do
   command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
 [[ -f $demo_dat ]] || fail "no demo data file at $demo_dat (build the demo target)"
@@ -112,6 +112,9 @@ box=$(wait_window "Lone Saver" 20) ||
 grep -qF "No data file found or missing settings in data file." lone.log ||
   fail "standard error does not name the missing data file: $(cat lone.log)"
 running lone || fail "the process ended before the box was answered"
+# GTK's box, which needs no core X font (SDL's box shows nothing on a server that has none).
+xprop -id "$box" WM_CLASS | grep -qF '"quenvale", "Quenvale"' ||
+  fail "the missing-data-file box is not GTK's: $(xprop -id "$box" WM_CLASS)"
 # The box takes Return while the pointer, and so the keyboard, is over it.
 read -r bx by < <(xwininfo -id "$box" |
   awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} END{print x+20, y+20}')
