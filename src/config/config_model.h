@@ -14,6 +14,7 @@
 #include "common/font_text.h"
 #include "common/strings.h"
 #include "datafile/settings_list.h"
+#include "settings/settings.h"
 
 namespace quenvale {
 
@@ -218,8 +219,8 @@ class ConfigModel {
   int32_t color_chooser_color_ = clBlack;
   RadioChoice clock_choice_;
   RadioChoice filename_choice_;
-  SpinValue speed_{1, 10000};
-  SpinValue nr_images_{1, 10000};
+  SpinValue speed_{1, kMaxSpeed};
+  SpinValue nr_images_{1, kMaxSprites};
   SpinValue set_time_{0, 86400};
   Font clock_font_;
   Font filename_font_;

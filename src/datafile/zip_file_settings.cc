@@ -1,5 +1,7 @@
 #include "datafile/zip_file_settings.h"
 
+#include <cstdio>
+
 namespace quenvale {
 
 const char kPasswordWord[] = "quenval";
@@ -37,6 +39,11 @@ std::string CorruptedDataFileMessage() {
 
 std::string ArchivePasswordFor(const std::string& executable_path) {
   return kPasswordWord + UpperCase(FileNameOf(executable_path).substr(0, 5));
+}
+
+void DataFileHost::Notice(const std::string& message) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+  std::fflush(stderr);
 }
 
 std::string DefaultApplicationTitle(const std::string& executable_path) {

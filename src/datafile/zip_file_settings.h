@@ -57,6 +57,9 @@ class DataFileHost {
   // A uniformly random integer in [0, range), range > 0.
   virtual int32_t Random(int32_t range) = 0;
   virtual void SetApplicationTitle(const std::string& /*title*/) {}
+  // Something the user should know that stops nothing (a setting brought into range); goes to
+  // standard error unless a host shows it otherwise.
+  virtual void Notice(const std::string& message);
   // Where the data file is; the engines use the path rule, saverpack the file it was given.
   virtual std::string DataFilePath() const { return DataFilePathFor(ExecutablePath()); }
   // Names the archive, which reads its directory; tests and saverpack may open it from memory.
@@ -105,6 +108,7 @@ class ZipFileSettings {
   }
   int CurrentSetIndex() const { return current_set_index_; }
   ZipArchive& Zip() { return zip_; }
+  DataFileHost& Host() { return host_; }
 
  private:
   DataFileHost& host_;

@@ -56,6 +56,17 @@ std::string LocalTimeText() {
   return out.str();
 }
 
+void KeepWithinLimits(Settings& settings, DataFileHost& host) {
+  const auto limit = [&host](int32_t& value, int32_t most, const char* key) {
+    if (value <= most) return;
+    host.Notice(std::string("bounce ") + key + " " + std::to_string(value) +
+                " is more than the saver can show; using " + std::to_string(most));
+    value = most;
+  };
+  limit(settings.NrImages, kMaxSprites, "nrImages");
+  limit(settings.Speed, kMaxSpeed, "Speed");
+}
+
 Saver::Saver(ZipFileSettings& data_file, Settings& settings, SaverMode mode, RandomSource& random)
     : data_file_(data_file),
       settings_(settings),
@@ -84,6 +95,7 @@ void Saver::FormCreate(int32_t placement_width, int32_t placement_height) {
   running_seconds_ = 0;
   last_mouse_x_ = -1;
   last_mouse_y_ = -1;
+  KeepWithinLimits(settings_, data_file_.Host());
   const int32_t count = std::max<int32_t>(settings_.NrImages, 0);
   sprites_.assign(count, Sprite());
   for (int32_t i = 0; i < count; ++i) PlaceSprite(i);
@@ -211,24 +223,37 @@ void Saver::DrawOverlays(Surface& surface) {
   canvas.Release();
 }
 
-void Saver::FrameTimerTimer(DrawDevice& device) {
-  if (!device.CanDraw()) return;
-  Surface& surface = device.BackSurface();
-  DrawBackground(surface);
+void Saver::FrameTimerTimer(DrawDevice& device) { FrameSlice(device, Clock::time_point::max()); }
 
-  const int32_t steps = FrameSteps(settings_.Speed, Preview());
+bool Saver::FrameSlice(DrawDevice& device, Clock::time_point deadline) {
+  if (steps_left_ == 0) {
+    // No surface, no frame: the sprites stand still.
+    if (!device.CanDraw()) return true;
+    const int32_t steps = FrameSteps(settings_.Speed, Preview());
+    steps_left_ = steps >= 0 ? static_cast<int64_t>(steps) + 1 : 0;
+  }
   const int32_t count = std::min<int32_t>(settings_.NrImages, static_cast<int32_t>(sprites_.size()));
   const MotionBounds bounds{client_width_, client_height_, SpriteWidth(), SpriteHeight()};
-  for (int64_t step = 0; step <= static_cast<int64_t>(steps) && steps >= 0; ++step) {
+  // The clock is read every few steps only: a step of a few sprites costs less than reading it.
+  constexpr int kStepsPerLook = 8;
+  for (int look = kStepsPerLook; steps_left_ > 0; --steps_left_) {
+    if (--look == 0) {
+      look = kStepsPerLook;
+      if (Clock::now() >= deadline) return false;
+    }
     MotionStep(sprites_, count, bounds, settings_.BounceImages);
   }
-
+  // The picture comes after the motion; nothing the background reads changes in between.
+  if (!device.CanDraw()) return true;
+  Surface& surface = device.BackSurface();
+  DrawBackground(surface);
   PictureItem& sprite = image_list_.Items(sprite_index_);
   for (int32_t i = 0; i < count; ++i) {
     sprite.Draw(surface, BankersRound(sprites_[i].Position.X), BankersRound(sprites_[i].Position.Y), 0);
   }
   DrawOverlays(surface);
   device.Flip();
+  return true;
 }
 
 void Saver::tClockTimer(bool from_clock) {
@@ -265,14 +290,14 @@ bool Saver::FormKeyDown(uint16_t key) {
       return false;
     case kVkUp:
     case kVkNumpad8:
-      if (settings_.Speed < INT32_MAX) ++settings_.Speed;
+      if (settings_.Speed < kMaxSpeed) ++settings_.Speed;
       return false;
     case kVkDown:
     case kVkNumpad2:
       if (settings_.Speed > 1) --settings_.Speed;
       return false;
     case kVkAdd:
-      if (settings_.NrImages == INT32_MAX) return false;
+      if (settings_.NrImages >= kMaxSprites) return false;
       ++settings_.NrImages;
       if (settings_.NrImages >= 1) {
         sprites_.resize(settings_.NrImages);
@@ -309,6 +334,18 @@ bool Saver::FormKeyDown(uint16_t key) {
       return false;
     default:
       return true;
+  }
+}
+
+bool Saver::IsTableKey(uint16_t key) {
+  switch (key) {
+    case kVkLeft: case kVkNumpad4: case kVkRight: case kVkNumpad6: case kVkUp: case kVkNumpad8:
+    case kVkDown: case kVkNumpad2: case kVkAdd: case kVkSubtract: case kVkMultiply:
+    case kVkDivide: case kVkNumpad0: case kVkDecimal: case kVkNumpad5: case kVkNumpad1:
+    case kVkNumpad7: case kVkNumpad9:
+      return true;
+    default:
+      return false;
   }
 }
 

@@ -6,6 +6,7 @@
 #ifndef QUENVALE_SAVER_SAVER_H_
 #define QUENVALE_SAVER_SAVER_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -74,8 +75,15 @@ std::string RunningTimeText(uint32_t seconds);
 // The current local time in the locale's own format.
 std::string LocalTimeText();
 
+// Brings "nrImages" and "Speed" down to kMaxSprites and kMaxSpeed, telling the host of each
+// one it changes. Only a hand-made data file or a hand-edited stored value goes past them; the
+// saver, and what it stores, keeps to them from then on.
+void KeepWithinLimits(Settings& settings, DataFileHost& host);
+
 class Saver {
  public:
+  using Clock = std::chrono::steady_clock;
+
   // Item 0 of the image list holds the background picture, item 1 the sprite picture.
   static constexpr int kBackgroundItem = 0;
   static constexpr int kSpriteItem = 1;
@@ -83,7 +91,8 @@ class Saver {
   // `data_file` has listed its sets for `mode`; both must outlive the saver.
   Saver(ZipFileSettings& data_file, Settings& settings, SaverMode mode, RandomSource& random);
 
-  // Start-up: a random set and its pictures, the sprites placed, the clock text filled.
+  // Start-up: the settings within their limits, a random set and its pictures, the sprites
+  // placed, the clock text filled.
   // `placement_width` x `placement_height` is where new sprites may go: the screen in save
   // mode, the window's client area in preview.
   void FormCreate(int32_t placement_width, int32_t placement_height);
@@ -93,6 +102,13 @@ class Saver {
 
   // One frame onto the device's back surface, then presented.
   void FrameTimerTimer(DrawDevice& device);
+  // The same frame in slices, for a front end that must answer input while a frame with many
+  // motion steps runs: runs motion steps until they are done or `deadline` has passed, then
+  // (once they are done) draws and presents the frame. True when the frame is over, false while
+  // steps remain. Until it returns true nothing the frame reads may change: keys of the key
+  // table, resizes and set changes wait; FormMouseMove and the closing keys may go on.
+  bool FrameSlice(DrawDevice& device, Clock::time_point deadline);
+  bool FrameUnfinished() const { return steps_left_ > 0; }
   // `from_clock` is true for the once-a-second tick, which counts a running second.
   void tClockTimer(bool from_clock);
   void tSetChangeTimer();
@@ -101,6 +117,9 @@ class Saver {
 
   // Input; each returns true when the window should be asked to close.
   bool FormKeyDown(uint16_t key);
+  // Whether `key` is one of the key table's (which change the display) rather than one that
+  // ends the saver.
+  static bool IsTableKey(uint16_t key);
   bool FormMouseMove(int32_t x, int32_t y);
 
   // The window's client size, which the sprites bounce inside.
@@ -144,6 +163,7 @@ class Saver {
   int32_t placement_width_ = 0;
   int32_t placement_height_ = 0;
   std::function<std::string()> time_text_;
+  int64_t steps_left_ = 0;  // motion steps of the frame under way
 };
 
 }  // namespace quenvale

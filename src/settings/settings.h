@@ -18,6 +18,12 @@ namespace quenvale {
 
 class ZipFileSettings;
 
+// The most sprites and motion steps a saver takes: the settings dialog's limits. A data file or a
+// stored value may hold more; the saver brings them down to these and says so, because a frame
+// of 2^31 motion steps, or a sprite table of 2^31 entries, is beyond any machine.
+constexpr int32_t kMaxSprites = 10000;
+constexpr int32_t kMaxSpeed = 10000;
+
 class Settings {
  public:
   // Fills every field; throws ConvertError, ObjectTextError, RegistryError or ValueStoreError

@@ -52,9 +52,11 @@ class MemoryHost : public DataFileHost {
     throw std::runtime_error(message);
   }
   void ArchiveMessage(const std::string&) override {}
+  void Notice(const std::string& message) override { notices.push_back(message); }
   int32_t Random(int32_t range) override { return range > 1 ? 1 % range : 0; }
   void OpenArchive(ZipArchive& zip, const std::string& path) override { zip.OpenMemory(archive, path); }
   std::vector<uint8_t> archive;
+  std::vector<std::string> notices;
 };
 
 std::vector<uint8_t> SolidPng(int width, int height, uint32_t color, uint32_t corner) {
@@ -215,6 +217,34 @@ TEST_P(EndingKeyTest, EveryOtherKeyAsksToClose) {
 // Numpad 3, separator, Escape, Enter, Shift, Ctrl, Alt, letters and digits.
 INSTANTIATE_TEST_SUITE_P(Keys, EndingKeyTest,
                          Values(99, 108, 27, 13, 16, 17, 18, 'A', 'C', '0', '5', 112));
+
+TEST(SaverTest, TableKeysAreExactlyTheKeysThatDoNotClose) {
+  Fixture f(3);
+  f.saver->FormCreate(640, 480);
+  for (int key = 0; key < 256; ++key) {
+    EXPECT_EQ(Saver::IsTableKey(static_cast<uint16_t>(key)),
+              !f.saver->FormKeyDown(static_cast<uint16_t>(key)))
+        << "key " << key;
+  }
+}
+
+TEST(SaverTest, CountsAndSpeedsPastTheLimitsAreBroughtDownAndNamed) {
+  Fixture f(1, {{"nrImages", "2147483647"}, {"Speed", "10001"}});
+  KeepWithinLimits(*f.settings, f.host);
+  EXPECT_EQ(f.settings->NrImages, kMaxSprites);
+  EXPECT_EQ(f.settings->Speed, kMaxSpeed);
+  ASSERT_EQ(f.host.notices.size(), 2u);
+  EXPECT_EQ(f.host.notices[0], "bounce nrImages 2147483647 is more than the saver can show; using 10000");
+  EXPECT_EQ(f.host.notices[1], "bounce Speed 10001 is more than the saver can show; using 10000");
+  KeepWithinLimits(*f.settings, f.host);
+  EXPECT_EQ(f.host.notices.size(), 2u) << "values at the limit stay as they are";
+  // The keys stop at the limits too.
+  f.saver->FormCreate(640, 480);
+  f.saver->FormKeyDown(kVkUp);
+  f.saver->FormKeyDown(kVkAdd);
+  EXPECT_EQ(f.settings->Speed, kMaxSpeed);
+  EXPECT_EQ(f.settings->NrImages, kMaxSprites);
+}
 
 TEST(SaverTest, MovementRuleNeedsThreePixelsBothWays) {
   Fixture f(1);
@@ -509,6 +539,35 @@ TEST_P(PreviewFontTest, OverlayFontsAreDividedBySixPointFour) {
 INSTANTIATE_TEST_SUITE_P(Sizes, PreviewFontTest,
                          Values(FontSizeCase{10, 2}, FontSizeCase{8, 1}, FontSizeCase{24, 4},
                                 FontSizeCase{16, 2}));
+
+TEST(SaverFrameTest, AFrameInSlicesIsTheWholeFrame) {
+  const std::map<std::string, std::string> busy = {{"nrImages", "40"}, {"Speed", "300"},
+                                                    {"clock", "2"}, {"filename", "0"}};
+  Fixture whole(1, busy), sliced(1, busy);
+  whole.saver->FormCreate(640, 480);
+  sliced.saver->FormCreate(640, 480);
+  SoftwareDevice whole_device(640, 480), sliced_device(640, 480);
+  for (Fixture* f : {&whole, &sliced}) {
+    f->saver->ImageList().Initialized(f == &whole ? whole_device : sliced_device);
+    f->saver->ImageList().Restored();
+  }
+  for (int frame = 0; frame < 3; ++frame) {
+    whole.saver->FrameTimerTimer(whole_device);
+    // A deadline already past: every slice stops at its first look at the clock.
+    int slices = 1;
+    while (!sliced.saver->FrameSlice(sliced_device, Saver::Clock::time_point::min())) {
+      EXPECT_TRUE(sliced.saver->FrameUnfinished());
+      ++slices;
+    }
+    EXPECT_GT(slices, 30) << "301 steps, a look at the clock every 8";
+    EXPECT_FALSE(sliced.saver->FrameUnfinished());
+    for (size_t i = 0; i < whole.saver->Sprites().size(); ++i) {
+      EXPECT_EQ(whole.saver->Sprites()[i].Position.X, sliced.saver->Sprites()[i].Position.X);
+      EXPECT_EQ(whole.saver->Sprites()[i].Velocity.Y, sliced.saver->Sprites()[i].Velocity.Y);
+    }
+    EXPECT_TRUE(whole_device.Screen().pixels == sliced_device.Screen().pixels) << "frame " << frame;
+  }
+}
 
 TEST(SaverFrameTest, NothingHappensWhileTheDeviceCannotDraw) {
   Fixture f(1, {{"clock", "0"}, {"filename", "1"}});

@@ -3,6 +3,7 @@
 
 #include "common/strings.h"
 #include "saverpack/saverpack.h"
+#include "settings/settings.h"
 
 namespace fs = std::filesystem;
 using quenvale::SaverMode;
@@ -16,11 +17,12 @@ namespace {
 struct IntegerSetting {
   const char* key;
   const char* section;
+  int32_t most;  // above it the saver brings the value down; 0: no such limit
 };
 const IntegerSetting kIntegerSettings[] = {
-    {"clock", "clocksettings"}, {"BackgroundColor", "General"}, {"nrImages", "bounce"},
-    {"Speed", "bounce"},        {"SetTime", "sets"},            {"filename", "FilenameSettings"},
-    {"select", "sets"},
+    {"clock", "clocksettings", 0}, {"BackgroundColor", "General", 0},
+    {"nrImages", "bounce", quenvale::kMaxSprites}, {"Speed", "bounce", quenvale::kMaxSpeed},
+    {"SetTime", "sets", 0}, {"filename", "FilenameSettings", 0}, {"select", "sets", 0},
 };
 
 // Whether an entry lies directly in "backgrounds", "icons" or "icons\\thumbs" (any case).
@@ -82,6 +84,9 @@ void CheckSettingValues(const quenvale::SettingsList& settings, Report& report) 
     } else if (!quenvale::TryStrToInt(value, &number)) {
       report.Warn(quenvale::Format("settings.txt: \"%s\" in [%s] is not a whole number: '%s'", s.key,
                                    s.section, value.c_str()));
+    } else if (s.most > 0 && number > s.most) {
+      report.Warn(quenvale::Format("settings.txt: \"%s\" in [%s] is %d; the saver uses at most %d",
+                                   s.key, s.section, number, s.most));
     }
   }
   const std::string no_logos = settings.GetValueDef("false", "noBouncingLogos", "bounce");

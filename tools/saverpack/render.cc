@@ -1,5 +1,6 @@
 // saverpack render: frames of a saver drawn on the software surface, without a window, so that
 // saver makers see their saver on any system and the tests can compare frames.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
@@ -101,7 +102,15 @@ int CommandRender(const Args& args) {
           ? static_cast<int32_t>(static_cast<int64_t>(saver.SetChangeInterval()) *
                                  kFramesPerSecond / 1000)
           : 0;
+  // A long render says how far it is, every few seconds, on standard error.
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kProgressEvery = std::chrono::seconds(2);
+  Clock::time_point next_progress = Clock::now() + kProgressEvery;
   for (frame = 1; frame <= frames; ++frame) {
+    if (Clock::now() >= next_progress) {
+      std::fprintf(stderr, "saverpack: render: frame %d of %d\n", frame, frames);
+      next_progress = Clock::now() + kProgressEvery;
+    }
     if (frame % kFramesPerSecond == 0) saver.tClockTimer(true);
     if (set_change_frames > 0 && frame % set_change_frames == 0) saver.tSetChangeTimer();
     saver.FrameTimerTimer(device);

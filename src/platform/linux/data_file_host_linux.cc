@@ -102,6 +102,11 @@ void LinuxDataFileHost::Fatal(const std::string& message, int exit_code) {
   std::exit(exit_code);
 }
 
+void LinuxDataFileHost::Notice(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", title_.c_str(), message.c_str());
+  std::fflush(stderr);
+}
+
 void LinuxDataFileHost::ArchiveMessage(const std::string& message) { ShowError(message); }
 
 int32_t LinuxDataFileHost::Random(int32_t range) {

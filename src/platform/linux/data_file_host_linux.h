@@ -34,6 +34,7 @@ class LinuxDataFileHost : public DataFileHost {
   void ArchiveMessage(const std::string& message) override;
   int32_t Random(int32_t range) override;
   void SetApplicationTitle(const std::string& title) override { title_ = title; }
+  void Notice(const std::string& message) override;
 
   const std::string& Title() const { return title_; }
   // An error box captioned with the title when there is a display (GTK's; SDL's where GTK cannot

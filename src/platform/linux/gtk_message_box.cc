@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "platform/linux/gtk_mapping.h"
+#include "platform/linux/stop_signals.h"
 
 namespace quenvale {
 
@@ -32,9 +33,21 @@ bool ShowGtkErrorBox(const std::string& title, const std::string& message) {
   gtk_box_pack_start(GTK_BOX(row), text, TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(box))), row, TRUE, TRUE, 0);
   gtk_widget_show_all(box);
+  // The keyboard comes to the box, also from a full-screen saver that held it.
+  gtk_window_present_with_time(GTK_WINDOW(box), GDK_CURRENT_TIME);
   // The button has the focus, so Return answers the box (a selectable label would take it).
   gtk_widget_grab_focus(gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK));
-  gtk_dialog_run(GTK_DIALOG(box));
+  // Answered, closed, or a stop signal: the box must never keep the engine from ending. The
+  // timer wakes the loop to look for the signal.
+  bool answered = false;
+  g_signal_connect(box, "response", G_CALLBACK(+[](GtkDialog*, gint, gpointer done) {
+                     *static_cast<bool*>(done) = true;
+                   }),
+                   &answered);
+  const guint wake = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; },
+                                   nullptr);
+  while (!answered && !StopRequested()) g_main_context_iteration(nullptr, TRUE);
+  g_source_remove(wake);
   gtk_widget_destroy(box);
   // Let the box's window really go before the caller goes on (or exits).
   while (gtk_events_pending()) gtk_main_iteration();

@@ -8,8 +8,9 @@
 namespace quenvale {
 
 // Shows `message` in a modal box with the error icon and one OK button, titled `title`, above
-// every other window, and returns when it is answered. Both texts are a data file's (UTF-8, or
-// Windows-1252; CR LF line ends). False, with nothing shown, when GTK cannot open the display.
+// every other window, and returns when it is answered (or a stop signal came). Both texts are a
+// data file's (UTF-8, or Windows-1252; CR LF line ends). False, with nothing shown, when GTK
+// cannot open the display.
 bool ShowGtkErrorBox(const std::string& title, const std::string& message);
 
 }  // namespace quenvale

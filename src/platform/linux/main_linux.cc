@@ -60,7 +60,11 @@ int main(int argc, char** argv) {
   }
 
   const std::string saver_path = quenvale::SaverPathFor(StartedAs(argc > 0 ? argv[0] : nullptr));
-  quenvale::LinuxDataFileHost host(saver_path, mode == quenvale::SaverMode::smPreview);
+  // A preview and an xscreensaver hack draw into someone else's window: a box there would
+  // block the host that wants to end them, so they report on standard error only.
+  quenvale::LinuxDataFileHost host(
+      saver_path, mode == quenvale::SaverMode::smPreview ||
+                      command_line.target == quenvale::SaverTarget::kForeign);
   std::unique_ptr<quenvale::FileValueStore> store;
   try {
     store = std::make_unique<quenvale::FileValueStore>(quenvale::FileValueStore::DefaultFolder());

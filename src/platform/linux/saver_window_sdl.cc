@@ -1,11 +1,14 @@
 #include "platform/linux/saver_window_sdl.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <string>
@@ -14,6 +17,7 @@
 #include "display/frame_timer.h"
 #include "platform/linux/key_map.h"
 #include "platform/linux/sdl_device.h"
+#include "platform/linux/stop_signals.h"
 #include "saver/saver.h"
 #include "settings/settings.h"
 
@@ -23,6 +27,10 @@ namespace {
 
 constexpr uint32_t kClockInterval = 1000;
 constexpr int32_t kFrameInterval = 5;
+// The longest the loop sleeps before it looks for a stop signal again.
+constexpr uint32_t kStopCheckInterval = 50;
+// How long one slice of a frame's motion steps may run before input is looked at.
+constexpr auto kFrameSlice = std::chrono::milliseconds(10);
 
 // The foreign window, for the X error handler: once it is gone every request on it fails, and
 // Xlib's own handler would end the process over that.
@@ -81,7 +89,10 @@ class SdlSaverWindow {
   bool FormCreate();
   bool CreateWindow();
   void Handle(const SDL_Event& event);
+  bool EndsTheSaver(const SDL_Event& event) const;
   void KeyDown(const SDL_KeyboardEvent& key);
+  void IdleUntilStopped();
+  void ReleaseInput();
   void ClockTick();
   void RunFrame();
   void Resized();
@@ -104,6 +115,8 @@ class SdlSaverWindow {
   FrameTimer frame_timer_;
   bool running_ = true;
   bool settings_closed_ = false;
+  // Events that came while a frame was under way and wait for its end.
+  std::deque<SDL_Event> deferred_;
 };
 
 SdlSaverWindow::~SdlSaverWindow() {
@@ -155,8 +168,17 @@ int SdlSaverWindow::Run() {
     saver_->FormCreate(device_->Width(), device_->Height());
   } catch (const std::exception& e) {
     Report(e);
+    // A hack or a preview never ends by itself: its host ends it when it wants the window back.
+    if (Foreign()) {
+      CatchStopSignals();
+      IdleUntilStopped();
+    }
     return 1;
   }
+  // Until here a stop signal ends the process at once, as it does any program: nothing has
+  // changed that would need saving. From here on it asks the loop to end, so that the settings
+  // are written as on any other way out.
+  CatchStopSignals();
   saver_->ImageList().Initialized(*device_);
   saver_->ImageList().Restored();
   frame_timer_.SetInterval(kFrameInterval);
@@ -175,6 +197,25 @@ int SdlSaverWindow::Run() {
   uint32_t set_change_due = SDL_GetTicks() + static_cast<uint32_t>(set_change);
   while (running_) {
     SDL_Event event;
+    if (StopRequested()) break;
+    if (saver_->FrameUnfinished()) {
+      // Between two slices of a long frame only what ends the saver is answered; everything
+      // else waits for the frame's end, so that the frame sees the state it started with.
+      while (running_ && SDL_PollEvent(&event)) {
+        if (EndsTheSaver(event)) {
+          Handle(event);
+        } else {
+          deferred_.push_back(event);
+        }
+      }
+      if (Foreign() && g_foreign_window_gone) running_ = false;
+      if (running_) RunFrame();
+      continue;
+    }
+    while (running_ && !deferred_.empty()) {
+      Handle(deferred_.front());
+      deferred_.pop_front();
+    }
     while (running_ && SDL_PollEvent(&event)) Handle(event);
     if (Foreign() && g_foreign_window_gone) running_ = false;
     if (!running_) break;
@@ -206,7 +247,9 @@ int SdlSaverWindow::Run() {
       }
       wait = std::min(wait, std::max(hold, frame_timer_.MillisecondsUntilDue(now)));
     }
-    // Asleep until an event comes or something is due: no polling.
+    // Asleep until an event comes or something is due, but never so long that a stop signal
+    // waits for it.
+    wait = std::min(wait, kStopCheckInterval);
     if (SDL_WaitEventTimeout(&event, static_cast<int>(wait)) != 0) Handle(event);
   }
   CloseSettings();
@@ -236,6 +279,8 @@ bool SdlSaverWindow::CreateWindow() {
   // A full-screen saver that loses the focus stays on the screen.
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+  // The stop signals are the engine's own (stop_signals.h); SDL's would only queue a quit.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   // Window ids are X's own: the foreign window can only be reached through X.
   if (Foreign()) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
@@ -315,6 +360,48 @@ void SdlSaverWindow::Handle(const SDL_Event& event) {
   }
 }
 
+bool SdlSaverWindow::EndsTheSaver(const SDL_Event& event) const {
+  switch (event.type) {
+    case SDL_QUIT:
+    case SDL_MOUSEMOTION:  // only watched for the movement that ends the saver
+    case SDL_MOUSEBUTTONDOWN:
+      return true;
+    case SDL_WINDOWEVENT:
+      return event.window.event == SDL_WINDOWEVENT_CLOSE;
+    case SDL_KEYDOWN:
+      return !Saver::IsTableKey(VirtualKeyFor(event.key.keysym.sym, event.key.keysym.scancode));
+    default:
+      return false;
+  }
+}
+
+void SdlSaverWindow::IdleUntilStopped() {
+  while (!StopRequested() && !(Foreign() && g_foreign_window_gone)) {
+    SDL_Event event;
+    if (SDL_WaitEventTimeout(&event, static_cast<int>(kStopCheckInterval)) != 0 &&
+        (event.type == SDL_QUIT ||
+         (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE))) {
+      return;
+    }
+    int width = 0, height = 0;
+    if (Foreign() && !watch_->Attributes(foreign_, &width, &height)) return;
+  }
+}
+
+void SdlSaverWindow::ReleaseInput() {
+  // A full-screen window holds the keyboard and the pointer; a box over it needs them.
+  if (window_ == nullptr || Foreign()) return;
+  SDL_SetWindowKeyboardGrab(window_, SDL_FALSE);
+  SDL_SetWindowMouseGrab(window_, SDL_FALSE);
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11) {
+    XUngrabKeyboard(info.info.x11.display, CurrentTime);
+    XUngrabPointer(info.info.x11.display, CurrentTime);
+    XFlush(info.info.x11.display);
+  }
+}
+
 void SdlSaverWindow::KeyDown(const SDL_KeyboardEvent& key) {
   if (saver_ == nullptr || Foreign()) return;
   const uint16_t code = VirtualKeyFor(key.keysym.sym, key.keysym.scancode);
@@ -356,7 +443,7 @@ void SdlSaverWindow::ClockTick() {
 
 void SdlSaverWindow::RunFrame() {
   try {
-    saver_->FrameTimerTimer(*device_);
+    saver_->FrameSlice(*device_, Saver::Clock::now() + kFrameSlice);
   } catch (const std::exception& e) {
     // One report, not one per frame: the picture stays as it is until the saver ends.
     frame_timer_.SetEnabled(false);
@@ -377,11 +464,8 @@ void SdlSaverWindow::Resized() {
 }
 
 void SdlSaverWindow::Report(const std::exception& e) {
-  // A preview never shows a box inside its host.
-  if (mode_ == SaverMode::smPreview) {
-    std::fprintf(stderr, "%s: %s\n", host_.Title().c_str(), e.what());
-    return;
-  }
+  // A hack or a preview says it on standard error only (the host keeps that silent).
+  ReleaseInput();
   host_.ShowError(e.what());
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# `cmake --install` of the Linux build into a fresh prefix: the engine, the demo saver as an
-# xscreensaver hack (a link of the hack's name to the engine, its data file beside it) and the
-# hack's description where xscreensaver's settings tool reads it. The installed hack then opens
-# its data file through the link.
+# `cmake --install --strip` of the Linux build into a fresh prefix: the engine (stripped), the
+# demo saver as an xscreensaver hack (a link of the hack's name to the engine, its data file
+# beside it) and the hack's description where xscreensaver's settings tool reads it. The
+# installed hack then opens its data file through the link.
 #   install_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -11,7 +11,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/quenvale-install-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" >"$work/install.log" ||
+cmake --install "$build" --prefix "$prefix" --strip >"$work/install.log" ||
   fail "cmake --install failed: $(cat "$work/install.log")"
 
 libexec=$(sed -n 's/^CMAKE_INSTALL_LIBEXECDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
@@ -22,6 +22,7 @@ config=$prefix/${datadir:-share}/xscreensaver/config
 engine=$prefix/${bindir:-bin}/quenvale
 
 [[ -x $engine && ! -L $engine ]] || fail "no engine at $engine"
+if readelf -S "$engine" | grep -E '\.symtab|\.debug_'; then fail "the installed engine is not stripped"; fi
 [[ -L $hacks/quenvale-demo ]] || fail "no link $hacks/quenvale-demo"
 [[ $(readlink -f "$hacks/quenvale-demo") == "$(readlink -f "$engine")" ]] ||
   fail "$hacks/quenvale-demo leads to $(readlink -f "$hacks/quenvale-demo"), not the engine"
