@@ -78,9 +78,8 @@ LinuxDataFileHost::LinuxDataFileHost(std::string saver_path, bool silent)
       title_(DefaultApplicationTitle(saver_path_)),
       random_(static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count())) {}
 
-void LinuxDataFileHost::ShowError(const std::string& message) const {
-  std::fprintf(stderr, "%s: %s\n", title_.c_str(), message.c_str());
-  std::fflush(stderr);
+void LinuxDataFileHost::ShowError(const std::string& message) {
+  Notice(message);
   if (silent_) return;
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");

@@ -39,7 +39,7 @@ class LinuxDataFileHost : public DataFileHost {
   const std::string& Title() const { return title_; }
   // An error box captioned with the title when there is a display (GTK's; SDL's where GTK cannot
   // open it), and standard error always.
-  void ShowError(const std::string& message) const;
+  void ShowError(const std::string& message);
 
  private:
   std::string saver_path_;
