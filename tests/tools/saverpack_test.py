@@ -1,6 +1,7 @@
 """saverpack from the outside: every command on the demo saver and on broken inputs."""
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -276,6 +277,20 @@ class SaverpackTest(unittest.TestCase):
         for bad in (["--size", "0x10"], ["--size", "wide"], ["--frames", "-1"]):
             proc = run("render", self.dat, os.path.join(self.tmp, "bad"), *bad, check=2)
             self.assertEqual(len(proc.stderr.splitlines()), 1, bad)
+
+    def test_render_names_the_setting_that_is_not_a_number(self):
+        src = os.path.join(self.tmp, "bad-default")
+        shutil.copytree(DEMO, src)
+        path = os.path.join(src, "settings.txt")
+        with open(path, "rb") as f:
+            text = f.read()
+        with open(path, "wb") as f:
+            f.write(re.sub(rb"(?m)^nrImages=\d+", b"nrImages=abc", text))
+        run("build", src, os.path.join(self.tmp, "Bad Default.scr"), check=0)
+        dat = os.path.join(self.tmp, "Bad_Default.dat")
+        proc = run("render", dat, os.path.join(self.tmp, "bad-frames"), "--frames", "1", check=2)
+        self.assertEqual(proc.stderr.decode(), "saverpack: %s: %s\n" % (
+            dat, "bounce nrImages: 'abc' is not a valid integer value"))
 
     def test_usage_errors(self):
         self.assertEqual(run().returncode, 2)
