@@ -117,7 +117,7 @@ void BM_ExtractLargeDeflatedEncryptedEntry(benchmark::State& state) {
   for (auto _ : state) {
     const std::vector<uint8_t>* data = archive.ExtractEntryToMemory("sample.txt");
     if (data == nullptr) {
-      state.SkipWithError(ExtractStatusText(archive.LastStatus()));
+      state.SkipWithError(archive.LastProblem().c_str());
       break;
     }
     benchmark::DoNotOptimize(data->data());
@@ -212,7 +212,7 @@ int ExtractOnce(const char* path, const char* entry, const char* password) {
   archive.SetPassword(password);
   const std::vector<uint8_t>* data = archive.ExtractEntryToMemory(entry);
   if (data == nullptr) {
-    std::fprintf(stderr, "%s: %s\n", entry, ExtractStatusText(archive.LastStatus()));
+    std::fprintf(stderr, "%s\n", archive.LastProblem().c_str());
     return 1;
   }
   return std::fwrite(data->data(), 1, data->size(), stdout) == data->size() ? 0 : 1;

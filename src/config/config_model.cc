@@ -256,7 +256,7 @@ void ConfigModel::SetTexts() {
 }
 
 void ConfigModel::ListSets(const StringArray& set_names) {
-  const int32_t select = StrToInt(text_.GetValue("select", "sets"));
+  const int32_t select = text_.GetInteger("select", "sets");
   sets_gate_ = text_.GetBool("setSets", "sets");
   if (!sets_gate_) return;
   const StringArray& selected = settings_.SelectedSets;

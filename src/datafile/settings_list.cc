@@ -40,6 +40,14 @@ std::string SettingsList::GetValueDef(const std::string& def, const std::string&
   return (i < 0 || entries_[i].Value.empty()) ? def : entries_[i].Value;
 }
 
+int32_t SettingsList::GetInteger(const std::string& key, const std::string& section) const {
+  try {
+    return StrToInt(GetValue(key, section));
+  } catch (const ConvertError& e) {
+    throw ConvertError(section + " " + key + ": " + e.what());
+  }
+}
+
 namespace {
 
 // Where the comment of a line begins (0-based), or npos.

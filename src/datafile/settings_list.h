@@ -3,6 +3,7 @@
 #ifndef QUENVALE_DATAFILE_SETTINGS_LIST_H_
 #define QUENVALE_DATAFILE_SETTINGS_LIST_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ class SettingsList {
   bool GetBool(const std::string& key, const std::string& section) const;
   std::string GetValueDef(const std::string& def, const std::string& key,
                           const std::string& section) const;
+  // The value converted with StrToInt; a missing or non-numeric value throws ConvertError
+  // naming section and key: "bounce nrImages: 'abc' is not a valid integer value".
+  int32_t GetInteger(const std::string& key, const std::string& section) const;
 
   const std::vector<SettingsEntry>& Entries() const { return entries_; }
 

@@ -72,6 +72,19 @@ bool ParseDirectory(const RandomAccessFile& file, std::vector<ZipDirEntry>* entr
   const uint16_t count = Get16(end + 10);
   const uint32_t dir_size = Get32(end + 12);
   const uint32_t dir_offset = Get32(end + 16);
+  // A ZIP64 archive keeps its directory's place in a record of its own and leaves its maxima
+  // here. With a locator but fields that still hold the real values, the directory can be read
+  // without it.
+  uint8_t locator[kZip64LocatorSize];
+  const bool has_locator = end_position >= kZip64LocatorSize &&
+                           file.ReadAt(end_position - kZip64LocatorSize, kZip64LocatorSize,
+                                       locator) &&
+                           Get32(locator) == kZip64LocatorSignature;
+  if (dir_size == kZip64Value || dir_offset == kZip64Value ||
+      (has_locator && count == kZip64Count)) {
+    *problem = "ZIP64 archives are not supported";
+    return false;
+  }
   if (dir_offset > end_position || dir_size > end_position - dir_offset) {
     *problem = "damaged ZIP archive (the central directory lies outside the file)";
     return false;
@@ -150,11 +163,12 @@ class Inflater {
 };
 
 // Reads `size` bytes at `offset` in chunks, decrypting each, and inflates them into `out`, which
-// must come out exactly full. Any output past its end is damage, not a reason to grow.
-ExtractStatus InflateInto(const RandomAccessFile& file, uint64_t offset, uint64_t size,
-                          PkwareCipher* cipher, uint8_t* out, size_t out_size, uint32_t* crc) {
+// must come out exactly full. Any output past its end is damage, not a reason to grow. Null on
+// success, else what is wrong with the data.
+const char* InflateInto(const RandomAccessFile& file, uint64_t offset, uint64_t size,
+                        PkwareCipher* cipher, uint8_t* out, size_t out_size, uint32_t* crc) {
   Inflater inflater;
-  if (!inflater.ok()) return ExtractStatus::kDamaged;
+  if (!inflater.ok()) return "the inflater cannot start";
   z_stream* zs = inflater.stream();
   std::unique_ptr<uint8_t[]> chunk(new uint8_t[kReadChunk]);
   uint8_t overflow[64];
@@ -164,9 +178,9 @@ ExtractStatus InflateInto(const RandomAccessFile& file, uint64_t offset, uint64_
   uint32_t sum = 0;
   for (;;) {
     if (zs->avail_in == 0) {
-      if (size == 0) return ExtractStatus::kDamaged;  // compressed data ends before the stream
+      if (size == 0) return "its compressed data ends early";
       const size_t n = static_cast<size_t>(std::min<uint64_t>(size, kReadChunk));
-      if (!file.ReadAt(offset, n, chunk.get())) return ExtractStatus::kDamaged;
+      if (!file.ReadAt(offset, n, chunk.get())) return "its data cannot be read";
       if (cipher != nullptr) cipher->Decrypt(chunk.get(), n);
       offset += n;
       size -= n;
@@ -182,58 +196,40 @@ ExtractStatus InflateInto(const RandomAccessFile& file, uint64_t offset, uint64_
     uint8_t* before = zs->next_out;
     const int rc = inflate(zs, Z_NO_FLUSH);
     if (past_end) {
-      if (zs->next_out != overflow) return ExtractStatus::kDamaged;
+      if (zs->next_out != overflow) return "it inflates to more than its declared size";
     } else {
       sum = Crc32(before, static_cast<size_t>(zs->next_out - before), sum);
     }
     if (rc == Z_STREAM_END) break;
     if (rc == Z_BUF_ERROR && zs->avail_in == 0) continue;
-    if (rc != Z_OK) return ExtractStatus::kDamaged;
+    if (rc != Z_OK) return "its compressed data is corrupt";
   }
-  if (zs->total_out != out_size) return ExtractStatus::kDamaged;
+  if (zs->total_out != out_size) return "it inflates to less than its declared size";
   *crc = sum;
-  return ExtractStatus::kOk;
+  return nullptr;
 }
 
-ExtractStatus ReadStoredInto(const RandomAccessFile& file, uint64_t offset, PkwareCipher* cipher,
-                             uint8_t* out, size_t out_size, uint32_t* crc) {
+const char* ReadStoredInto(const RandomAccessFile& file, uint64_t offset, PkwareCipher* cipher,
+                           uint8_t* out, size_t out_size, uint32_t* crc) {
   uint32_t sum = 0;
   for (size_t done = 0; done < out_size;) {
     const size_t n = std::min(out_size - done, kReadChunk);
-    if (!file.ReadAt(offset + done, n, out + done)) return ExtractStatus::kDamaged;
+    if (!file.ReadAt(offset + done, n, out + done)) return "its data cannot be read";
     if (cipher != nullptr) cipher->Decrypt(out + done, n);
     sum = Crc32(out + done, n, sum);
     done += n;
   }
   *crc = sum;
-  return ExtractStatus::kOk;
+  return nullptr;
+}
+
+// The bytes an entry surely takes, from its local header on: the header's fixed part and its
+// compressed data. The name and extra field of the local header only add to this.
+uint64_t LeastSpan(const ZipDirEntry& entry) {
+  return kLocalSize + uint64_t{entry.compressed_size};
 }
 
 }  // namespace
-
-const char* ExtractStatusText(ExtractStatus status) {
-  switch (status) {
-    case ExtractStatus::kOk:
-      return "extracted";
-    case ExtractStatus::kBusy:
-      return "the archive is busy with another extraction";
-    case ExtractStatus::kNoArchive:
-      return "no archive to extract from";
-    case ExtractStatus::kNotFound:
-      return "no such entry in the archive";
-    case ExtractStatus::kTooLarge:
-      return "the entry is too large";
-    case ExtractStatus::kUnsupported:
-      return "the entry uses an unsupported compression method or encryption";
-    case ExtractStatus::kDamaged:
-      return "the entry is damaged";
-    case ExtractStatus::kCrcMismatch:
-      return "the entry fails its CRC-32 check";
-    case ExtractStatus::kWrongPassword:
-      return "wrong password";
-  }
-  return "unknown status";
-}
 
 ZipArchive::ZipArchive() = default;
 ZipArchive::~ZipArchive() = default;
@@ -280,6 +276,7 @@ void ZipArchive::ReadDirectory() {
 const std::vector<uint8_t>* ZipArchive::ExtractEntryToMemory(const std::string& name) {
   if (busy_) {
     last_status_ = ExtractStatus::kBusy;
+    last_problem_ = "the archive is busy with another extraction";
     return nullptr;
   }
   struct BusyScope {
@@ -289,50 +286,95 @@ const std::vector<uint8_t>* ZipArchive::ExtractEntryToMemory(const std::string& 
   } busy_scope(busy_);
 
   ExtractStatus status = ExtractStatus::kNoArchive;
+  problem_ = "no archive to extract from";
   if (!zip_file_name_.empty() || in_memory_) {
     if (entries_.empty()) ReadDirectory();
-    if (entries_.empty()) {
-      status = file_ ? ExtractStatus::kNotFound : ExtractStatus::kNoArchive;
-    } else {
-      // Names are compared as the directory holds them, with "\" between folders.
-      auto it = std::find_if(entries_.begin(), entries_.end(),
-                             [&](const ZipDirEntry& e) { return SameText(e.FileName, name); });
+    // Names are compared as the directory holds them, with "\" between folders.
+    auto it = std::find_if(entries_.begin(), entries_.end(),
+                           [&](const ZipDirEntry& e) { return SameText(e.FileName, name); });
+    if (it != entries_.end()) {
       // A copy: the password handler may rename the archive and so replace the directory.
-      status = it == entries_.end() ? ExtractStatus::kNotFound : Extract(ZipDirEntry(*it));
+      status = Extract(ZipDirEntry(*it), static_cast<size_t>(it - entries_.begin()));
+    } else if (file_) {
+      status = ExtractStatus::kNotFound;
+      problem_ = "no entry " + name + " in the archive";
     }
   }
   last_status_ = status;
   if (status != ExtractStatus::kOk) {
+    last_problem_ = problem_;
     stream_.clear();
     return nullptr;
   }
+  last_problem_.clear();
   return &stream_;
 }
 
-ExtractStatus ZipArchive::Extract(const ZipDirEntry& entry) {
-  if ((entry.flag & kFlagStrongEncryption) != 0) return ExtractStatus::kUnsupported;
-  if (entry.compression_method != kMethodStored && entry.compression_method != kMethodDeflated) {
-    return ExtractStatus::kUnsupported;
+ExtractStatus ZipArchive::Fail(ExtractStatus status, const std::string& problem) {
+  problem_ = problem;
+  return status;
+}
+
+ExtractStatus ZipArchive::Extract(const ZipDirEntry& entry, size_t index) {
+  const std::string& name = entry.FileName;
+  auto damaged = [&](const std::string& why) {
+    return Fail(ExtractStatus::kDamaged, "damaged entry " + name + " (" + why + ")");
+  };
+  if ((entry.flag & kFlagStrongEncryption) != 0) {
+    return Fail(ExtractStatus::kUnsupported, "unsupported strong encryption in " + name);
   }
-  if (entry.uncompressed_size > kMaxEntrySize) return ExtractStatus::kTooLarge;
-  if (!file_) return ExtractStatus::kDamaged;
+  if (entry.compression_method != kMethodStored && entry.compression_method != kMethodDeflated) {
+    return Fail(ExtractStatus::kUnsupported, "unsupported compression method " +
+                                                 std::to_string(entry.compression_method) +
+                                                 " in " + name);
+  }
+  // The real values of maximal fields are in a ZIP64 extra field, which we do not read.
+  if (entry.compressed_size == kZip64Value || entry.uncompressed_size == kZip64Value ||
+      entry.local_header_offset == kZip64Value) {
+    return Fail(ExtractStatus::kUnsupported, "unsupported ZIP64 sizes in " + name);
+  }
+  if (entry.uncompressed_size > kMaxEntrySize) {
+    return Fail(ExtractStatus::kTooLarge, name + " is too large (" +
+                                              std::to_string(entry.uncompressed_size) +
+                                              " bytes)");
+  }
+  if (!file_) return damaged("the archive is closed");
 
   uint8_t local[kLocalSize];
   if (!file_->ReadAt(entry.local_header_offset, kLocalSize, local) ||
       Get32(local) != kLocalSignature) {
-    return ExtractStatus::kDamaged;
+    return damaged("no local header at offset " + std::to_string(entry.local_header_offset));
   }
   uint64_t offset =
       uint64_t{entry.local_header_offset} + kLocalSize + Get16(local + 26) + Get16(local + 28);
   uint64_t size = entry.compressed_size;
   const uint64_t file_size = file_->Size();
-  if (offset > file_size || size > file_size - offset) return ExtractStatus::kDamaged;
+  if (offset > file_size || size > file_size - offset) {
+    return damaged("its data lies outside the file");
+  }
+
+  // Two records that share bytes make one entry's data another's: refused before the password
+  // check, which such data would fail.
+  const uint64_t start = entry.local_header_offset;
+  const uint64_t end = offset + size;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (i == index) continue;
+    const ZipDirEntry& other = entries_[i];
+    const uint64_t other_start = other.local_header_offset;
+    // A record whose data would run past the end of the file is damage of its own.
+    const bool other_fits = other_start + LeastSpan(other) <= file_size;
+    if ((other_start >= start && other_start < end) ||
+        (other_fits && start > other_start && start < other_start + LeastSpan(other))) {
+      return Fail(ExtractStatus::kOverlapping,
+                  "overlapping entries " + name + " and " + other.FileName);
+    }
+  }
 
   std::optional<PkwareCipher> cipher;
   if ((entry.flag & kFlagEncrypted) != 0) {
     uint8_t header[PkwareCipher::kHeaderSize];
     if (size < sizeof(header) || !file_->ReadAt(offset, sizeof(header), header)) {
-      return ExtractStatus::kDamaged;
+      return damaged("its encryption header is cut short");
     }
     offset += sizeof(header);
     size -= sizeof(header);
@@ -340,6 +382,7 @@ ExtractStatus ZipArchive::Extract(const ZipDirEntry& entry) {
     const uint8_t check = (entry.flag & kFlagDataDescriptor) != 0
                               ? static_cast<uint8_t>(entry.mod_time_date >> 8)
                               : static_cast<uint8_t>(entry.crc32 >> 24);
+    const std::string wrong_password = "wrong password for " + name;
     std::string password = password_;
     uint32_t repeat = 0;
     for (;;) {
@@ -351,27 +394,29 @@ ExtractStatus ZipArchive::Extract(const ZipDirEntry& entry) {
         cipher.emplace(trial);
         break;
       }
-      if (!OnPasswordError) return ExtractStatus::kWrongPassword;
+      if (!OnPasswordError) return Fail(ExtractStatus::kWrongPassword, wrong_password);
       std::string new_password;
       uint32_t repeat_count = std::min(repeat, kMaxReportedRepeat);
       MessageAction action = MessageAction::kOk;
       OnPasswordError(false, new_password, entry.FileName, repeat_count, action);
       if (repeat < kMaxReportedRepeat + 1) ++repeat;
       if (action != MessageAction::kOk || new_password.empty()) {
-        return ExtractStatus::kWrongPassword;
+        return Fail(ExtractStatus::kWrongPassword, wrong_password);
       }
       password = new_password.substr(0, kMaxPasswordLength);
     }
     // The handler may have named another archive.
-    if (!file_) return ExtractStatus::kDamaged;
+    if (!file_) return damaged("the archive was closed while asking for a password");
   }
 
   if (entry.compression_method == kMethodStored && size != entry.uncompressed_size) {
-    return ExtractStatus::kDamaged;
+    return damaged("stored in " + std::to_string(size) + " bytes for a size of " +
+                   std::to_string(entry.uncompressed_size));
   }
   if (entry.compression_method == kMethodDeflated &&
       entry.uncompressed_size > size * kMaxDeflateRatio + kDeflateSlack) {
-    return ExtractStatus::kDamaged;
+    return damaged(std::to_string(size) + " compressed bytes cannot inflate to " +
+                   std::to_string(entry.uncompressed_size));
   }
 
   try {
@@ -379,16 +424,18 @@ ExtractStatus ZipArchive::Extract(const ZipDirEntry& entry) {
   } catch (const std::bad_alloc&) {
     stream_.clear();
     stream_.shrink_to_fit();
-    return ExtractStatus::kTooLarge;
+    return Fail(ExtractStatus::kTooLarge, name + " does not fit in memory (" +
+                                              std::to_string(entry.uncompressed_size) +
+                                              " bytes)");
   }
   PkwareCipher* cipher_ptr = cipher ? &*cipher : nullptr;
   uint32_t crc = 0;
-  const ExtractStatus status =
+  const char* why =
       entry.compression_method == kMethodStored
           ? ReadStoredInto(*file_, offset, cipher_ptr, stream_.data(), stream_.size(), &crc)
           : InflateInto(*file_, offset, size, cipher_ptr, stream_.data(), stream_.size(), &crc);
-  if (status != ExtractStatus::kOk) return status;
-  if (crc != entry.crc32) return ExtractStatus::kCrcMismatch;
+  if (why != nullptr) return damaged(why);
+  if (crc != entry.crc32) return Fail(ExtractStatus::kCrcMismatch, "CRC mismatch in " + name);
   return ExtractStatus::kOk;
 }
 

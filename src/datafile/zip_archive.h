@@ -4,6 +4,7 @@
 #ifndef QUENVALE_DATAFILE_ZIP_ARCHIVE_H_
 #define QUENVALE_DATAFILE_ZIP_ARCHIVE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,12 +53,12 @@ enum class ExtractStatus {
   kNoArchive,
   kNotFound,
   kTooLarge,        // claims more than kMaxEntrySize uncompressed
-  kUnsupported,     // compression method or flags we do not read
+  kUnsupported,     // compression method, strong encryption or ZIP64 sizes
   kDamaged,         // local header, truncated data, inflate error, size mismatch
   kCrcMismatch,
+  kOverlapping,     // its bytes are also another record's
   kWrongPassword,   // every password offered failed the check byte
 };
-const char* ExtractStatusText(ExtractStatus status);
 
 class ZipArchive {
  public:
@@ -92,10 +93,15 @@ class ZipArchive {
   // owned by the archive and overwritten by the next extraction; null when nothing was extracted.
   const std::vector<uint8_t>* ExtractEntryToMemory(const std::string& name);
   ExtractStatus LastStatus() const { return last_status_; }
+  // Why the last extraction returned nothing, as one line that names the entry ("CRC mismatch
+  // in icons\reef.png"), without the archive's name; empty after a successful extraction.
+  const std::string& LastProblem() const { return last_problem_; }
 
  private:
   void ReadDirectory();
-  ExtractStatus Extract(const ZipDirEntry& entry);
+  // `index` is the entry's place in the directory, so that it is not compared with itself.
+  ExtractStatus Extract(const ZipDirEntry& entry, size_t index);
+  ExtractStatus Fail(ExtractStatus status, const std::string& problem);
 
   std::string zip_file_name_;
   std::string password_;
@@ -105,6 +111,8 @@ class ZipArchive {
   std::vector<uint8_t> stream_;
   bool busy_ = false;
   ExtractStatus last_status_ = ExtractStatus::kOk;
+  std::string problem_;  // set by every failure on the way, kept as last_problem_ at the end
+  std::string last_problem_;
 };
 
 }  // namespace quenvale

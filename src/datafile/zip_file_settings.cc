@@ -27,6 +27,25 @@ std::string ReplaceFirst(std::string s, size_t pos, size_t length, const std::st
   return s;
 }
 
+// The extraction failures that say something is wrong with an entry that is there.
+bool IsDamage(ExtractStatus status) {
+  switch (status) {
+    case ExtractStatus::kTooLarge:
+    case ExtractStatus::kUnsupported:
+    case ExtractStatus::kDamaged:
+    case ExtractStatus::kCrcMismatch:
+    case ExtractStatus::kOverlapping:
+      return true;
+    case ExtractStatus::kOk:
+    case ExtractStatus::kBusy:
+    case ExtractStatus::kNoArchive:
+    case ExtractStatus::kNotFound:
+    case ExtractStatus::kWrongPassword:
+      return false;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string NoDataFileMessage() {
@@ -82,7 +101,16 @@ ZipFileSettings::ZipFileSettings(DataFileHost& host, SaverMode mode) : host_(hos
 
 void ZipFileSettings::ReadSettings(const std::string& entry_name) {
   std::string text;
-  if (!GetEntryText(entry_name, &text)) host_.Fatal(NoDataFileMessage(), kExitNoDataFile);
+  // Without an extraction the archive's last status says nothing about this entry.
+  const bool extracts = !zip_.IsBusy() && zip_.EntryCount() > 0;
+  if (!GetEntryText(entry_name, &text)) {
+    // A settings entry that is there but cannot be read is damage, neither a missing settings
+    // text nor a wrong password: the host hears what is wrong before the fatal message.
+    if (extracts && IsDamage(zip_.LastStatus())) {
+      host_.ArchiveMessage(zip_.ZipFileName() + ": " + zip_.LastProblem());
+    }
+    host_.Fatal(NoDataFileMessage(), kExitNoDataFile);
+  }
   ParseSettingsText(text, &settings_list_);
 }
 

@@ -52,7 +52,8 @@ class DataFileHost {
   // Shows a fatal message and ends the process with `exit_code`. Must not return (a test host
   // may throw instead).
   [[noreturn]] virtual void Fatal(const std::string& message, int exit_code) = 0;
-  // The archive's own error messages (a damaged directory); shown, then work goes on.
+  // The archive's own error messages, one line naming the data file: a damaged directory, or
+  // why the settings entry cannot be read (its fatal message follows); shown, then work goes on.
   virtual void ArchiveMessage(const std::string& message) = 0;
   // A uniformly random integer in [0, range), range > 0.
   virtual int32_t Random(int32_t range) = 0;
@@ -75,7 +76,8 @@ struct ImageSet {
 class ZipFileSettings {
  public:
   // Opens the data file beside host.ExecutablePath() and reads its settings; a missing data
-  // file or settings text and a wrong password end the process through the host.
+  // file or settings text and a wrong password end the process through the host. A settings
+  // entry that is there but damaged ends it as a missing one, its cause told to ArchiveMessage.
   ZipFileSettings(DataFileHost& host, SaverMode mode);
   ZipFileSettings(const ZipFileSettings&) = delete;
   ZipFileSettings& operator=(const ZipFileSettings&) = delete;

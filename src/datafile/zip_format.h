@@ -12,9 +12,15 @@ namespace zipformat {
 constexpr uint32_t kLocalSignature = 0x04034b50;
 constexpr uint32_t kCentralSignature = 0x02014b50;
 constexpr uint32_t kEndSignature = 0x06054b50;
+constexpr uint32_t kZip64EndSignature = 0x06064b50;
+constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
 constexpr size_t kLocalSize = 30;
 constexpr size_t kCentralSize = 46;
 constexpr size_t kEndSize = 22;
+constexpr size_t kZip64LocatorSize = 20;  // stands right before the end record
+// A field at its maximum says that the real value is in a ZIP64 record.
+constexpr uint16_t kZip64Count = 0xFFFF;
+constexpr uint32_t kZip64Value = 0xFFFFFFFF;
 
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;

@@ -78,7 +78,7 @@ void Settings::Close() {
 }
 
 void Settings::LoadInteger(int32_t& field, const std::string& key, const std::string& section) {
-  field = StrToInt(defaults_.GetValue(key, section));
+  field = defaults_.GetInteger(key, section);
   if (defaults_.GetBool("set" + key, section)) {
     registry_->AddInteger(field, section + " " + key, field);
   }

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
+#include "datafile/zip_test_util.h"
 #include "datafile/zip_writer.h"
 
 namespace quenvale {
@@ -15,6 +17,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using testutil::Bytes;
 
 struct FatalCalled {
   std::string message;
@@ -148,6 +151,129 @@ TEST_F(DataFileTest, FatalMessagesAndExitCodes) {
   EXPECT_EQ(garbage.exit_code, 1);
   EXPECT_EQ(host_.archive_messages.size(), 1u);  // the archive's own message came first
 }
+
+// The settings entry as saverpack packs it, for the tweaks of one fault at a time.
+testutil::RawZipEntry SettingsEntry(const std::string& password = ArchivePasswordFor(kExe)) {
+  testutil::RawEntryOptions options;
+  options.deflate = true;
+  options.password = password;
+  return testutil::MakeRawEntry("settings.txt", Bytes(kSettings), options);
+}
+
+testutil::RawZipBuilder WithPicture(testutil::RawZipEntry settings) {
+  testutil::RawZipBuilder b;
+  testutil::RawEntryOptions options;
+  options.password = ArchivePasswordFor(kExe);
+  b.entries = {std::move(settings), testutil::MakeRawEntry("icons/a.png", Bytes("png"), options)};
+  return b;
+}
+
+testutil::RawZipBuilder WithMethod(uint16_t method) {
+  testutil::RawZipEntry e = SettingsEntry();
+  e.method = method;
+  return WithPicture(e);
+}
+
+struct FaultCase {
+  const char* name;
+  std::function<testutil::RawZipBuilder()> make;
+  int exit_code;
+  std::string archive_message;  // after "C:\Savers\Quenvale_Demo.dat: "; empty for none
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
+class SettingsFaultTest : public DataFileTest, public ::testing::WithParamInterface<FaultCase> {};
+
+// The fatal messages stay the two there are; what accompanies them says what is wrong.
+TEST_P(SettingsFaultTest, ReportsTheCauseOnOneLineBeforeTheFatalMessage) {
+  const FaultCase& c = GetParam();
+  const FatalCalled fatal = OpenExpectingFatal(c.make().Build().bytes);
+  EXPECT_EQ(fatal.exit_code, c.exit_code);
+  EXPECT_EQ(fatal.message, c.exit_code == kExitWrongPassword ? CorruptedDataFileMessage()
+                                                             : NoDataFileMessage());
+  if (c.archive_message.empty()) {
+    EXPECT_THAT(host_.archive_messages, IsEmpty());
+  } else {
+    EXPECT_THAT(host_.archive_messages,
+                ElementsAre("C:\\Savers\\Quenvale_Demo.dat: " + c.archive_message));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsFaultTest,
+    ::testing::Values(
+        FaultCase{"WrongPassword", [] { return WithPicture(SettingsEntry("quenvalOTHER")); }, 2,
+                  ""},
+        FaultCase{"NoSettingsEntry",
+                  [] {
+                    testutil::RawZipBuilder b = WithPicture(SettingsEntry());
+                    b.entries.erase(b.entries.begin());
+                    return b;
+                  },
+                  1, ""},
+        // The check byte is the CRC's high byte, so the password still passes.
+        FaultCase{"CrcMismatch",
+                  [] {
+                    testutil::RawZipEntry e = SettingsEntry();
+                    e.crc32 ^= 1;
+                    return WithPicture(e);
+                  },
+                  1, "CRC mismatch in settings.txt"},
+        FaultCase{"Imploded", [] { return WithMethod(6); }, 1,
+                  "unsupported compression method 6 in settings.txt"},
+        FaultCase{"Deflate64", [] { return WithMethod(9); }, 1,
+                  "unsupported compression method 9 in settings.txt"},
+        FaultCase{"Bzip2", [] { return WithMethod(12); }, 1,
+                  "unsupported compression method 12 in settings.txt"},
+        FaultCase{"Lzma", [] { return WithMethod(14); }, 1,
+                  "unsupported compression method 14 in settings.txt"},
+        FaultCase{"Zstandard", [] { return WithMethod(93); }, 1,
+                  "unsupported compression method 93 in settings.txt"},
+        FaultCase{"Ppmd", [] { return WithMethod(98); }, 1,
+                  "unsupported compression method 98 in settings.txt"},
+        FaultCase{"Aes", [] { return WithMethod(99); }, 1,
+                  "unsupported compression method 99 in settings.txt"},
+        FaultCase{"StrongEncryption",
+                  [] {
+                    testutil::RawZipEntry e = SettingsEntry();
+                    e.flag |= 0x0040;
+                    return WithPicture(e);
+                  },
+                  1, "unsupported strong encryption in settings.txt"},
+        FaultCase{"Zip64Sizes",
+                  [] {
+                    testutil::RawZipEntry e = SettingsEntry();
+                    e.compressed_size = 0xFFFFFFFF;
+                    e.uncompressed_size = 0xFFFFFFFF;
+                    return WithPicture(e);
+                  },
+                  1, "unsupported ZIP64 sizes in settings.txt"},
+        FaultCase{"Zip64Archive",
+                  [] {
+                    testutil::RawZipBuilder b = WithPicture(SettingsEntry());
+                    b.zip64_end = true;
+                    return b;
+                  },
+                  1, "ZIP64 archives are not supported"},
+        // The settings record points at the picture's bytes, whose check byte is not its own:
+        // the password would be blamed.
+        FaultCase{"SettingsRecordOnAnotherEntry",
+                  [] {
+                    testutil::RawZipBuilder b = WithPicture(SettingsEntry());
+                    std::swap(b.entries[0], b.entries[1]);
+                    b.entries[1].local_header_offset = 0;
+                    return b;
+                  },
+                  1, "overlapping entries settings.txt and icons\\a.png"},
+        FaultCase{"AnotherRecordOnTheSettings",
+                  [] {
+                    testutil::RawZipBuilder b = WithPicture(SettingsEntry());
+                    b.entries[1].local_header_offset = 0;
+                    return b;
+                  },
+                  1, "overlapping entries settings.txt and icons\\a.png"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST_F(DataFileTest, MissingFileEndsQuietlyWithExitCodeOne) {
   TestHost host("/nonexistent-folder/Quenvale Demo.scr");

@@ -194,15 +194,40 @@ RawZip RawZipBuilder::Build() const {
     Put32(zip.bytes, e.local_header_offset.value_or(local_offsets[i]));
     zip.bytes.insert(zip.bytes.end(), e.name.begin(), e.name.end());
   }
+  const size_t real_dir_size = zip.bytes.size() - zip.dir_offset;
+  if (zip64_end) {
+    const size_t record = zip.bytes.size();
+    auto put64 = [&zip](uint64_t v) {
+      Put32(zip.bytes, static_cast<uint32_t>(v));
+      Put32(zip.bytes, static_cast<uint32_t>(v >> 32));
+    };
+    Put32(zip.bytes, zipformat::kZip64EndSignature);
+    put64(44);  // the record's size after this field
+    Put16(zip.bytes, 45);
+    Put16(zip.bytes, 45);
+    Put32(zip.bytes, 0);
+    Put32(zip.bytes, 0);
+    put64(entries.size());
+    put64(entries.size());
+    put64(real_dir_size);
+    put64(zip.dir_offset);
+    Put32(zip.bytes, zipformat::kZip64LocatorSignature);
+    Put32(zip.bytes, 0);
+    put64(record);
+    Put32(zip.bytes, 1);
+  }
   zip.end_offset = zip.bytes.size();
   Put32(zip.bytes, 0x06054b50);
   Put16(zip.bytes, 0);
   Put16(zip.bytes, 0);
-  const uint16_t count = entry_count.value_or(static_cast<uint16_t>(entries.size()));
+  const uint16_t count = entry_count.value_or(
+      zip64_end ? zipformat::kZip64Count : static_cast<uint16_t>(entries.size()));
   Put16(zip.bytes, count);
   Put16(zip.bytes, count);
-  Put32(zip.bytes, dir_size.value_or(static_cast<uint32_t>(zip.end_offset - zip.dir_offset)));
-  Put32(zip.bytes, dir_offset.value_or(static_cast<uint32_t>(zip.dir_offset)));
+  Put32(zip.bytes, dir_size.value_or(zip64_end ? zipformat::kZip64Value
+                                               : static_cast<uint32_t>(real_dir_size)));
+  Put32(zip.bytes, dir_offset.value_or(zip64_end ? zipformat::kZip64Value
+                                                 : static_cast<uint32_t>(zip.dir_offset)));
   Put16(zip.bytes, static_cast<uint32_t>(comment.size()));
   zip.bytes.insert(zip.bytes.end(), comment.begin(), comment.end());
   return zip;

@@ -88,6 +88,9 @@ struct RawZipBuilder {
   std::optional<uint16_t> entry_count;
   std::optional<uint32_t> dir_offset;
   std::optional<uint32_t> dir_size;
+  // A ZIP64 end record and its locator before the end record, whose count, size and offset
+  // then hold their maxima (unless overridden above), as a ZIP64 writer leaves them.
+  bool zip64_end = false;
 
   RawZip Build() const;
 };

@@ -197,9 +197,10 @@ TEST_P(ConstructionFailureTest, FailsWithTheConversionMessageAndWritesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ConstructionFailureTest,
-    Values(FailureCase{"nrImages=6", "", "'' is not a valid integer value"},
-           FailureCase{"Speed=2", "Speed=fast", "'fast' is not a valid integer value"},
-           FailureCase{"SetTime=30", "SetTime=", "'' is not a valid integer value"},
+    Values(FailureCase{"nrImages=6", "", "bounce nrImages: '' is not a valid integer value"},
+           FailureCase{"Speed=2", "Speed=fast",
+                       "bounce Speed: 'fast' is not a valid integer value"},
+           FailureCase{"SetTime=30", "SetTime=", "sets SetTime: '' is not a valid integer value"},
            FailureCase{"noBouncingLogos=false", "noBouncingLogos=maybe",
                        "'maybe' is not a valid boolean value"},
            FailureCase{std::string("clockFont=") + kFontLines, "clockFont=object TLabel;end",

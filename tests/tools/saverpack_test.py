@@ -1,7 +1,9 @@
 """saverpack from the outside: every command on the demo saver and on broken inputs."""
 import json
 import os
+import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -17,6 +19,30 @@ def run(*args, check=None):
     if check is not None:
         assert proc.returncode == check, (args, proc.returncode, proc.stdout, proc.stderr)
     return proc
+
+
+def central_records(data):
+    """(offset, name) of each central-directory record, from the end record."""
+    end = data.rindex(b"PK\x05\x06")
+    count, _, start = struct.unpack_from("<HII", data, end + 10)
+    records = []
+    for _ in range(count):
+        name_len, extra_len, comment_len = struct.unpack_from("<HHH", data, start + 28)
+        records.append((start, data[start + 46:start + 46 + name_len].decode()))
+        start += 46 + name_len + extra_len + comment_len
+    return records
+
+
+def zip64_end(data):
+    """The archive as a ZIP64 writer leaves it: ZIP64 end record and locator, maxima in the end
+    record."""
+    end = data.rindex(b"PK\x05\x06")
+    count, size, offset = struct.unpack_from("<HII", data, end + 10)
+    record = struct.pack("<IQHHIIQQQQ", 0x06064b50, 44, 45, 45, 0, 0, count, count, size, offset)
+    locator = struct.pack("<IIQI", 0x07064b50, 0, end, 1)
+    tail = bytearray(data[end:])
+    struct.pack_into("<HHII", tail, 8, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF)
+    return data[:end] + record + locator + bytes(tail)
 
 
 class SaverpackTest(unittest.TestCase):
@@ -128,6 +154,45 @@ class SaverpackTest(unittest.TestCase):
                 self.assertEqual(len(proc.stderr.splitlines()), 1, proc.stderr)
                 self.assertIn(damaged.encode(), proc.stderr)
 
+    def test_archive_faults_are_named_on_one_line(self):
+        with open(self.dat, "rb") as f:
+            data = f.read()
+        records = central_records(data)
+        rec = next(o for o, n in records if n == "settings.txt")
+        other_offset, other_name = next((o, n) for o, n in records if n != "settings.txt")
+        other_local = struct.unpack_from("<I", data, other_offset + 42)[0]
+
+        def patched(fmt, at, *values):
+            out = bytearray(data)
+            struct.pack_into(fmt, out, rec + at, *values)
+            return bytes(out)
+
+        crc = struct.unpack_from("<I", data, rec + 16)[0]
+        flag = struct.unpack_from("<H", data, rec + 8)[0]
+        cases = [("CRC mismatch in settings.txt", patched("<I", 16, crc ^ 1)),
+                 ("unsupported strong encryption in settings.txt", patched("<H", 8, flag | 0x40)),
+                 ("unsupported ZIP64 sizes in settings.txt",
+                  patched("<II", 20, 0xFFFFFFFF, 0xFFFFFFFF)),
+                 ("ZIP64 archives are not supported", zip64_end(data)),
+                 # Read through another entry's bytes, the password check would fail.
+                 ("overlapping entries settings.txt and " + other_name.replace("/", "\\"),
+                  patched("<I", 42, other_local))]
+        cases += [("unsupported compression method %d in settings.txt" % m, patched("<H", 10, m))
+                  for m in (6, 9, 12, 14, 93, 98, 99)]
+        damaged = os.path.join(self.tmp, "Quenvale_Demo_Fault.dat")
+        for cause, content in cases:
+            with open(damaged, "wb") as f:
+                f.write(content)
+            for command in (["settings", damaged], ["extract", damaged, "settings.txt"]):
+                proc = run(*command, "--scr", "Quenvale Demo.scr", check=2)
+                self.assertEqual(proc.stderr.decode(), "saverpack: %s: %s\n" % (damaged, cause),
+                                 command)
+        # A settings entry that is not there is still reported as missing.
+        with open(damaged, "wb") as f:
+            f.write(patched("12s", 46, b"settingz.txt"))
+        proc = run("settings", damaged, "--scr", "Quenvale Demo.scr", check=2)
+        self.assertIn(b"no settings.txt in it", proc.stderr)
+
     def test_build_with_engine_and_failure_keeps_old_file(self):
         out = os.path.join(self.tmp, "ship")
         engine = os.path.join(self.tmp, "engine.bin")
@@ -212,6 +277,20 @@ class SaverpackTest(unittest.TestCase):
         for bad in (["--size", "0x10"], ["--size", "wide"], ["--frames", "-1"]):
             proc = run("render", self.dat, os.path.join(self.tmp, "bad"), *bad, check=2)
             self.assertEqual(len(proc.stderr.splitlines()), 1, bad)
+
+    def test_render_names_the_setting_that_is_not_a_number(self):
+        src = os.path.join(self.tmp, "bad-default")
+        shutil.copytree(DEMO, src)
+        path = os.path.join(src, "settings.txt")
+        with open(path, "rb") as f:
+            text = f.read()
+        with open(path, "wb") as f:
+            f.write(re.sub(rb"(?m)^nrImages=\d+", b"nrImages=abc", text))
+        run("build", src, os.path.join(self.tmp, "Bad Default.scr"), check=0)
+        dat = os.path.join(self.tmp, "Bad_Default.dat")
+        proc = run("render", dat, os.path.join(self.tmp, "bad-frames"), "--frames", "1", check=2)
+        self.assertEqual(proc.stderr.decode(), "saverpack: %s: %s\n" % (
+            dat, "bounce nrImages: 'abc' is not a valid integer value"))
 
     def test_usage_errors(self):
         self.assertEqual(run().returncode, 2)

@@ -141,8 +141,12 @@ void CheckPictures(quenvale::ZipFileSettings& data, Report& report) {
     quenvale::Picture picture;
     try {
       if (!data.LoadPicture(&picture, name)) {
-        report.Warn(name + ": not a picture the engine can read (no content test recognises it "
-                           "and its extension is not registered)");
+        if (zip.LastStatus() != quenvale::ExtractStatus::kOk) {
+          report.Warn(zip.LastProblem());
+        } else {
+          report.Warn(name + ": not a picture the engine can read (no content test recognises "
+                             "it and its extension is not registered)");
+        }
       }
     } catch (const quenvale::PictureError& e) {
       report.Warn(name + ": cannot be decoded: " + e.what());

@@ -289,7 +289,7 @@ int CommandExtract(const Args& args) {
     if (wrong_password) {
       throw Failure(path + ": wrong password for the executable name \"" + scr + "\" (see --scr)");
     }
-    throw Failure(path + ": " + entry + ": " + quenvale::ExtractStatusText(zip.LastStatus()));
+    throw Failure(path + ": " + zip.LastProblem());
   }
   if (args.Has("-o")) {
     WriteFileAtomically(args.Get("-o"), *data);

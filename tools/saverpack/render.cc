@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <stdexcept>
 
 #include "display/software_surface.h"
 #include "imaging/png_writer.h"
@@ -72,7 +74,14 @@ int CommandRender(const Args& args) {
 
   // The saver's own defaults: no user's stored settings take part.
   quenvale::MemoryValueStore store;
-  quenvale::Settings settings(data, store);
+  std::unique_ptr<quenvale::Settings> loaded;
+  try {
+    loaded = std::make_unique<quenvale::Settings>(data, store);
+  } catch (const std::runtime_error& e) {
+    // A default the settings text gets wrong ("bounce nrImages: 'abc' is not a valid ...").
+    throw Failure(file.Path() + ": " + e.what());
+  }
+  quenvale::Settings& settings = *loaded;
   quenvale::DefaultRandom random(static_cast<uint64_t>(seed));
   quenvale::Saver saver(data, settings, mode, random);
   int frame = 0;
