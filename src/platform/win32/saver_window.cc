@@ -4,6 +4,8 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <chrono>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <string>
@@ -27,6 +29,8 @@ constexpr UINT_PTR kSetChangeTimerId = 2;
 constexpr UINT kClockInterval = 1000;
 constexpr int32_t kFrameInterval = 5;
 constexpr int32_t kPreviewWidth = 152;
+// A frame with many motion steps runs in slices this long, with the messages between them.
+constexpr auto kFrameSlice = std::chrono::milliseconds(10);
 
 class SaverWindow {
  public:
@@ -54,6 +58,9 @@ class SaverWindow {
   bool InitializeDevice();
   void FinalizeDevice();
   void RunFrame();
+  bool WaitsForTheFrame(const MSG& msg) const;
+  void FrameFinished();
+  bool HostGone() const { return Preview() && !IsWindow(parent_); }
   void RequestClose();
   void CloseQuery();
   void CloseSettings();
@@ -73,6 +80,9 @@ class SaverWindow {
   std::unique_ptr<DirectDrawDevice> device_;
   FrameTimer frame_timer_;
   bool settings_closed_ = false;
+  // What came while a frame was unfinished and must see the frame's end first.
+  std::deque<MSG> deferred_;
+  bool resize_pending_ = false;
   // For measuring: frames run and the span between the first and the last.
   uint32_t frames_run_ = 0;
   uint32_t first_frame_ms_ = 0;
@@ -257,10 +267,8 @@ void SaverWindow::FinalizeDevice() {
 }
 
 void SaverWindow::RunFrame() {
-  last_frame_ms_ = timeGetTime();
-  if (frames_run_++ == 0) first_frame_ms_ = last_frame_ms_;
   try {
-    saver_->FrameTimerTimer(*device_);
+    if (saver_->FrameSlice(*device_, Saver::Clock::now() + kFrameSlice)) FrameFinished();
   } catch (const std::exception& e) {
     // One report, not one per frame: the picture stays as it is until the saver ends.
     frame_timer_.SetEnabled(false);
@@ -268,13 +276,71 @@ void SaverWindow::RunFrame() {
   }
 }
 
+// Timers and the key table's keys change what a frame reads: they wait for its end. Input that
+// ends the saver, closing and painting go on between slices.
+bool SaverWindow::WaitsForTheFrame(const MSG& msg) const {
+  if (msg.hwnd != hwnd_) return false;
+  switch (msg.message) {
+    case WM_TIMER:
+      return true;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      return Saver::IsTableKey(static_cast<uint16_t>(msg.wParam));
+    default:
+      return false;
+  }
+}
+
+void SaverWindow::FrameFinished() {
+  last_frame_ms_ = timeGetTime();
+  if (frames_run_++ == 0) first_frame_ms_ = last_frame_ms_;
+  if (!resize_pending_) return;
+  resize_pending_ = false;
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  Handle(WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
+}
+
 int SaverWindow::MessageLoop() {
   for (;;) {
     MSG msg;
+    if (saver_ != nullptr && saver_->FrameUnfinished() && device_ != nullptr &&
+        !settings_closed_) {
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) return static_cast<int>(msg.wParam);
+        if (WaitsForTheFrame(msg)) {
+          // A timer that fired twice meanwhile is due once, as its messages always are.
+          const bool repeat =
+              msg.message == WM_TIMER &&
+              std::any_of(deferred_.begin(), deferred_.end(), [&msg](const MSG& waiting) {
+                return waiting.message == WM_TIMER && waiting.wParam == msg.wParam;
+              });
+          if (!repeat) deferred_.push_back(msg);
+          continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+      }
+      if (HostGone()) DestroyWindow(hwnd_);
+      // Closing finalizes the device: the frame is then dropped.
+      if (device_ != nullptr && !settings_closed_) RunFrame();
+      continue;
+    }
+    while (!deferred_.empty()) {
+      msg = deferred_.front();
+      deferred_.pop_front();
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) return static_cast<int>(msg.wParam);
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
+    }
+    // The host's window going away ends a preview within one wait, not at the next clock tick.
+    if (HostGone() && hwnd_ != nullptr && IsWindow(hwnd_)) {
+      DestroyWindow(hwnd_);
+      continue;
     }
     // Idle: a frame when the timer is due, else sleep until it is or a message comes. The
     // vertical-blank wait inside Flip paces the frames themselves; where that wait does not
@@ -287,6 +353,8 @@ int SaverWindow::MessageLoop() {
     }
     uint32_t wait = frame_timer_.MillisecondsUntilDue(timeGetTime());
     if (wait != FrameTimer::kNever) wait = std::max(wait, hold);
+    // A preview looks for its host at least this often.
+    if (Preview()) wait = std::min<uint32_t>(wait, 100);
     MsgWaitForMultipleObjectsEx(0, nullptr, WaitFor(wait), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
 }
@@ -389,6 +457,10 @@ LRESULT SaverWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return 0;
     case WM_SIZE:
+      if (saver_ != nullptr && saver_->FrameUnfinished()) {
+        resize_pending_ = true;
+        return 0;
+      }
       if (saver_ != nullptr) saver_->SetClientSize(LOWORD(lparam), HIWORD(lparam));
       if (device_ != nullptr && device_->Initialized()) {
         try {

@@ -16,9 +16,11 @@
 #     it and ends with it; /p without a handle or with one that is no window ends at once;
 #   - "ScreenSaveUsePassword" 1 with a stand-in password.cpl: a refusal keeps the saver running,
 #     an acceptance closes it;
+#   - a data file asking for frames of billions of motion steps: /s ends on WM_CLOSE and /p
+#     with its host, each within a second;
 #   - /a:1234: the "ScreenSaver" box with the invalid-integer text for the empty handle.
 # Also prints the CPU the saver uses per second of saving.
-#   saver_scr_test.sh WINE_RUN ENGINE_SCR DEMO_DIR DEMO_SETTINGS_TXT PREVIEW_HOST_EXE
+#   saver_scr_test.sh WINE_RUN ENGINE_SCR DEMO_DIR DEMO_SETTINGS_TXT PREVIEW_HOST_EXE SAVERPACK
 set -euo pipefail
 # shellcheck source=reg_query_lib.sh
 source "$(dirname "$0")/reg_query_lib.sh"
@@ -27,6 +29,7 @@ engine=$2
 demo_dir=$3
 demo_settings=$4
 preview_host=$5
+saverpack=$6
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "SKIP: $*"; exit 77; }
@@ -54,6 +57,7 @@ cleanup() {
       >/dev/null 2>&1 || true
   fi
   "$wine_run" reg delete "$key" /f >/dev/null 2>&1 || true
+  "$wine_run" reg delete 'HKCU\Software\Fast Saver' /f >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -358,6 +362,32 @@ for args in "/p" "/p 12345"; do
     fail "$args did not end by itself with exit code 0"
 done
 echo "/p without a usable host window ends at once"
+
+# --- Ending when told to, whatever a frame costs ---------------------------------------------
+# The saver brings Speed down to its limit and runs such frames in slices, with the messages
+# between them.
+mkdir "$work/fast"
+cp -r "$(dirname "$demo_settings")"/. "$work/fast/"
+sed -i -e 's/^title=[^\r]*/title=Fast Saver/' -e 's/^Speed=[^\r]*/Speed=2147483647/' \
+  -e 's/^nrImages=[^\r]*/nrImages=1500/' "$work/fast/settings.txt"
+"$wine_run" "$saverpack" build "$work/fast" "$work/Fast Saver.scr" --engine "$engine" \
+  >"$work/pack.log" 2>&1 || fail "saverpack failed: $(cat "$work/pack.log")"
+fast_windows_path=$("$wine_run" winepath -w "$work/Fast Saver.scr" | tr -d '\r')
+# WHAT PREVIEW_HOST_ARGUMENTS...: the probe's checks hold, and its window leaves the screen
+# within a second ("answered in N ms"; the process may take Wine's two seconds more to end).
+within_a_second() {
+  local what=$1 out ms ended
+  shift
+  out=$("$wine_run" "$preview_host" "$@" 2>&1 | tr -d '\r') || fail "$what: $out"
+  ms=$(echo "$out" | sed -n 's/^answered in \([0-9]*\) ms$/\1/p')
+  ended=$(echo "$out" | sed -n 's/^ended in \([0-9]*\) ms$/\1/p')
+  [[ -n $ms && -n $ended ]] || fail "$what: no times in $out"
+  ((ms < 1000)) || fail "$what: the window left the screen after $ms ms"
+  echo "$what: answered in $ms ms, ended in $ended ms"
+}
+within_a_second "long frames, /s ends on WM_CLOSE" --close "$fast_windows_path"
+within_a_second "long frames, /p ends with its host" "$fast_windows_path"
+"$wine_run" reg delete 'HKCU\Software\Fast Saver' /f >/dev/null 2>&1 || true
 
 # --- Change password -------------------------------------------------------------------------
 cp "$engine" "$work/Password.scr"
