@@ -21,6 +21,11 @@ def run(*args, check=None):
     return proc
 
 
+def text_of(output):
+    """A program's output as text, its line ends as on Linux (Windows writes CRLF)."""
+    return output.decode().replace("\r\n", "\n")
+
+
 def central_records(data):
     """(offset, name) of each central-directory record, from the end record."""
     end = data.rindex(b"PK\x05\x06")
@@ -185,7 +190,7 @@ class SaverpackTest(unittest.TestCase):
                 f.write(content)
             for command in (["settings", damaged], ["extract", damaged, "settings.txt"]):
                 proc = run(*command, "--scr", "Quenvale Demo.scr", check=2)
-                self.assertEqual(proc.stderr.decode(), "saverpack: %s: %s\n" % (damaged, cause),
+                self.assertEqual(text_of(proc.stderr), "saverpack: %s: %s\n" % (damaged, cause),
                                  command)
         # A settings entry that is not there is still reported as missing.
         with open(damaged, "wb") as f:
@@ -289,7 +294,7 @@ class SaverpackTest(unittest.TestCase):
         run("build", src, os.path.join(self.tmp, "Bad Default.scr"), check=0)
         dat = os.path.join(self.tmp, "Bad_Default.dat")
         proc = run("render", dat, os.path.join(self.tmp, "bad-frames"), "--frames", "1", check=2)
-        self.assertEqual(proc.stderr.decode(), "saverpack: %s: %s\n" % (
+        self.assertEqual(text_of(proc.stderr), "saverpack: %s: %s\n" % (
             dat, "bounce nrImages: 'abc' is not a valid integer value"))
 
     def test_usage_errors(self):
