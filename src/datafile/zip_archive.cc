@@ -250,6 +250,7 @@ void ZipArchive::OpenMemory(std::vector<uint8_t> bytes, const std::string& displ
 
 void ZipArchive::ReadDirectory() {
   entries_.clear();
+  IndexEntries();
   auto report = [this](const std::string& problem) {
     if (OnMessage) OnMessage(zip_file_name_ + ": " + problem);
   };
@@ -271,6 +272,53 @@ void ZipArchive::ReadDirectory() {
     return;
   }
   entries_ = std::move(entries);
+  IndexEntries();
+}
+
+void ZipArchive::IndexEntries() {
+  by_name_.clear();
+  by_offset_.clear();
+  reach_.clear();
+  for (size_t i = 0; i < entries_.size(); ++i) by_name_.emplace(LowerCase(entries_[i].FileName), i);
+  by_offset_.resize(entries_.size());
+  for (size_t i = 0; i < by_offset_.size(); ++i) by_offset_[i] = i;
+  std::stable_sort(by_offset_.begin(), by_offset_.end(), [this](size_t a, size_t b) {
+    return entries_[a].local_header_offset < entries_[b].local_header_offset;
+  });
+  // reach_[k]: of the records up to by_offset_[k], the one whose least span ends furthest, among
+  // those that fit in the file (a record that runs past the end is damage of its own).
+  const uint64_t file_size = file_ ? file_->Size() : 0;
+  size_t furthest = kNoEntry;
+  uint64_t furthest_end = 0;
+  for (size_t index : by_offset_) {
+    const uint64_t end = entries_[index].local_header_offset + LeastSpan(entries_[index]);
+    if (end <= file_size && (furthest == kNoEntry || end > furthest_end)) {
+      furthest = index;
+      furthest_end = end;
+    }
+    reach_.push_back(furthest);
+  }
+}
+
+size_t ZipArchive::OverlappingEntry(size_t index, uint64_t end) const {
+  const uint64_t start = entries_[index].local_header_offset;
+  auto first = std::lower_bound(by_offset_.begin(), by_offset_.end(), start,
+                                [this](size_t i, uint64_t offset) {
+                                  return entries_[i].local_header_offset < offset;
+                                });
+  // A record that starts inside this one's bytes...
+  for (auto it = first; it != by_offset_.end() && entries_[*it].local_header_offset < end; ++it) {
+    if (*it != index) return *it;
+  }
+  // ...or one before it whose bytes reach into this one.
+  if (first != by_offset_.begin()) {
+    const size_t before = reach_[static_cast<size_t>(first - by_offset_.begin()) - 1];
+    if (before != kNoEntry &&
+        entries_[before].local_header_offset + LeastSpan(entries_[before]) > start) {
+      return before;
+    }
+  }
+  return kNoEntry;
 }
 
 const std::vector<uint8_t>* ZipArchive::ExtractEntryToMemory(const std::string& name) {
@@ -289,12 +337,12 @@ const std::vector<uint8_t>* ZipArchive::ExtractEntryToMemory(const std::string& 
   problem_ = "no archive to extract from";
   if (!zip_file_name_.empty() || in_memory_) {
     if (entries_.empty()) ReadDirectory();
-    // Names are compared as the directory holds them, with "\" between folders.
-    auto it = std::find_if(entries_.begin(), entries_.end(),
-                           [&](const ZipDirEntry& e) { return SameText(e.FileName, name); });
-    if (it != entries_.end()) {
+    // Names are compared as the directory holds them, with "\" between folders, in any case;
+    // the first of equal names is the one extracted.
+    const auto found = by_name_.find(LowerCase(name));
+    if (found != by_name_.end()) {
       // A copy: the password handler may rename the archive and so replace the directory.
-      status = Extract(ZipDirEntry(*it), static_cast<size_t>(it - entries_.begin()));
+      status = Extract(ZipDirEntry(entries_[found->second]), found->second);
     } else if (file_) {
       status = ExtractStatus::kNotFound;
       problem_ = "no entry " + name + " in the archive";
@@ -355,19 +403,10 @@ ExtractStatus ZipArchive::Extract(const ZipDirEntry& entry, size_t index) {
 
   // Two records that share bytes make one entry's data another's: refused before the password
   // check, which such data would fail.
-  const uint64_t start = entry.local_header_offset;
-  const uint64_t end = offset + size;
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    if (i == index) continue;
-    const ZipDirEntry& other = entries_[i];
-    const uint64_t other_start = other.local_header_offset;
-    // A record whose data would run past the end of the file is damage of its own.
-    const bool other_fits = other_start + LeastSpan(other) <= file_size;
-    if ((other_start >= start && other_start < end) ||
-        (other_fits && start > other_start && start < other_start + LeastSpan(other))) {
-      return Fail(ExtractStatus::kOverlapping,
-                  "overlapping entries " + name + " and " + other.FileName);
-    }
+  const size_t other = OverlappingEntry(index, offset + size);
+  if (other != kNoEntry) {
+    return Fail(ExtractStatus::kOverlapping,
+                "overlapping entries " + name + " and " + entries_[other].FileName);
   }
 
   std::optional<PkwareCipher> cipher;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "datafile/random_access_file.h"
@@ -102,12 +103,20 @@ class ZipArchive {
   // `index` is the entry's place in the directory, so that it is not compared with itself.
   ExtractStatus Extract(const ZipDirEntry& entry, size_t index);
   ExtractStatus Fail(ExtractStatus status, const std::string& problem);
+  // The lookups below, made again whenever the directory is read.
+  void IndexEntries();
+  // Another record sharing bytes with entry `index`, whose bytes end at `end`; kNoEntry if none.
+  size_t OverlappingEntry(size_t index, uint64_t end) const;
+  static constexpr size_t kNoEntry = SIZE_MAX;
 
   std::string zip_file_name_;
   std::string password_;
   std::unique_ptr<RandomAccessFile> file_;
   bool in_memory_ = false;  // a fresh directory read re-parses file_ instead of reopening the path
   std::vector<ZipDirEntry> entries_;
+  std::unordered_map<std::string, size_t> by_name_;  // lower-cased name to its first entry
+  std::vector<size_t> by_offset_;  // entries by the offset of their local header
+  std::vector<size_t> reach_;      // see IndexEntries
   std::vector<uint8_t> stream_;
   bool busy_ = false;
   ExtractStatus last_status_ = ExtractStatus::kOk;

@@ -141,11 +141,10 @@ void ZipFileSettings::ListSets() {
     }
     if (!used) continue;
 
-    int index = IndexOfSet(set_name);
-    if (index < 0) {
-      sets_.push_back(ImageSet{set_name, {}, {}});
-      index = static_cast<int>(sets_.size()) - 1;
-    }
+    // The index by name keeps grouping linear in the entry count; the list keeps the order.
+    const auto [found, added] = set_index_.emplace(set_name, static_cast<int>(sets_.size()));
+    const int index = found->second;
+    if (added) sets_.push_back(ImageSet{set_name, {}, {}});
     if (kind == kBackground) sets_[index].Backgrounds.push_back(name);
     if (kind == kIcon || kind == kThumb) sets_[index].Pictures.push_back(name);
   }
@@ -172,10 +171,8 @@ bool ZipFileSettings::LoadPicture(Picture* picture, const std::string& name,
 }
 
 int ZipFileSettings::IndexOfSet(const std::string& name) const {
-  for (size_t i = 0; i < sets_.size(); ++i) {
-    if (sets_[i].Name == name) return static_cast<int>(i);
-  }
-  return -1;
+  const auto found = set_index_.find(name);
+  return found == set_index_.end() ? -1 : found->second;
 }
 
 void ZipFileSettings::SelectSet(int index) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/command_line.h"
@@ -120,6 +121,7 @@ class ZipFileSettings {
   int current_set_index_ = -1;
   SettingsList settings_list_;
   std::vector<ImageSet> sets_;
+  std::unordered_map<std::string, int> set_index_;  // a set's name to its place in sets_
   ZipArchive zip_;
 };
 
