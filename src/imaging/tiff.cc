@@ -386,6 +386,13 @@ Layout ReadLayout(const Ifd& ifd, size_t size) {
     l.alpha_sample = static_cast<int>(l.colour_samples);
     l.associated_alpha = extra[0] == 1;
   }
+  // Extra samples without the tag that must describe them: netpbm's pamtotiff writes grey and
+  // RGB pictures with alpha so, and every reader we know takes the first one as unassociated
+  // alpha; an explicit "unspecified" (0) stays what it says.
+  if (l.samples > l.colour_samples && ifd.Find(kExtraSamples) == nullptr &&
+      l.colour != Colour::kPalette) {
+    l.alpha_sample = static_cast<int>(l.colour_samples);
+  }
 
   if (l.colour == Colour::kPalette) {
     if (l.bits > 8) Fail("palette with more than 8 bits per index");

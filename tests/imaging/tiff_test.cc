@@ -154,6 +154,21 @@ TEST(TiffTest, AssociatedAlphaIsUnpremultipliedLikeImageMagick) {
   }
 }
 
+// A fourth sample without an ExtraSamples tag, as pamtotiff writes RGB_ALPHA: alpha, as
+// ImageMagick (and Pillow and netpbm's tifftopnm) read it.
+TEST(TiffTest, UndescribedFourthSampleIsAlpha) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  if (!testutil::HaveCommand("pamtotiff")) GTEST_SKIP() << "no pamtotiff";
+  testutil::TempDir dir;
+  const std::string png = dir.File("seed.png"), tiff = dir.File("rgba.tif");
+  testutil::WriteSeedPicture(png, 57, 33);
+  ASSERT_TRUE(RunCommand("pngtopam -alphapam " + ShellQuote(png) + " | pamtotiff -truecolor > " +
+                         ShellQuote(tiff) + " 2>/dev/null"));
+  const Picture ours = DecodeTiffBytes(ReadFileBytes(tiff));
+  EXPECT_TRUE(ours.has_alpha);
+  EXPECT_TRUE(testutil::SamePixels(ours, testutil::ReferenceDecode(tiff)));
+}
+
 // ---- Hand-made files ----
 
 // A little-endian TIFF with one strip of `pixels` and whatever tags the case needs.
