@@ -1,5 +1,8 @@
 #include "display/image_list.h"
 
+#include <utility>
+#include <vector>
+
 namespace quenvale {
 
 void PictureItem::SetTransparentColor(int32_t color) {
@@ -8,6 +11,29 @@ void PictureItem::SetTransparentColor(int32_t color) {
   for (const auto& surface : surfaces_) {
     surface->SetColorKey(surface->MatchDeviceColor(color));
   }
+}
+
+void PictureItem::ShrinkForDisplay(int32_t width, int32_t height) {
+  const int32_t pw = picture_.width, ph = picture_.height;
+  if (width <= 0 || height <= 0 || width > pw || height > ph || (width == pw && height == ph)) {
+    return;
+  }
+  Picture shrunk;
+  shrunk.width = width;
+  shrunk.height = height;
+  shrunk.has_alpha = picture_.has_alpha;
+  shrunk.pixels.resize(static_cast<size_t>(width) * height);
+  std::vector<int32_t> columns(static_cast<size_t>(width));
+  for (int32_t x = 0; x < width; ++x) columns[x] = static_cast<int32_t>(SampleIndex(x, pw, width));
+  for (int32_t y = 0; y < height; ++y) {
+    const uint32_t* in = picture_.pixels.data() + static_cast<size_t>(SampleIndex(y, ph, height)) * pw;
+    uint32_t* out = shrunk.pixels.data() + static_cast<size_t>(y) * width;
+    for (int32_t x = 0; x < width; ++x) out[x] = in[columns[x]];
+  }
+  const int32_t loaded_width = LoadedWidth(), loaded_height = LoadedHeight();
+  picture_ = std::move(shrunk);
+  loaded_width_ = loaded_width;
+  loaded_height_ = loaded_height;
 }
 
 void PictureItem::DropSurfaces() {

@@ -39,6 +39,17 @@ class PictureItem {
   // colour); the same value again changes nothing.
   void SetTransparentColor(int32_t color);
 
+  // The size the picture came in at, which layout works with: the picture's own, unless
+  // ShrinkForDisplay has since put a smaller copy in its place.
+  int32_t LoadedWidth() const { return loaded_width_ >= 0 ? loaded_width_ : picture_.width; }
+  int32_t LoadedHeight() const { return loaded_height_ >= 0 ? loaded_height_ : picture_.height; }
+  // A new picture has been put into GetPicture(): its own size is the loaded size again.
+  void PictureLoaded() { loaded_width_ = loaded_height_ = -1; }
+  // Replaces the picture with its copy at `width` x `height`, each pixel the one a stretch to
+  // that size would sample, when that is smaller and no larger either way: a picture always
+  // drawn at that size then costs that size's memory. The loaded size stays.
+  void ShrinkForDisplay(int32_t width, int32_t height);
+
   int32_t Width() const { return PatternWidth > 0 ? PatternWidth : picture_.width; }
   int32_t Height() const { return PatternHeight > 0 ? PatternHeight : picture_.height; }
   bool Initialized() const { return initialized_; }
@@ -75,6 +86,7 @@ class PictureItem {
 
   SurfaceImageList* owner_;
   Picture picture_;
+  int32_t loaded_width_ = -1, loaded_height_ = -1;  // -1: the picture's own
   int32_t transparent_color_ = 0;
   bool initialized_ = false;
   std::vector<std::unique_ptr<Surface>> surfaces_;

@@ -23,12 +23,6 @@ bool ClipTogether(Rect* rect, int32_t width, int32_t height, int32_t* other_x, i
   return !rect->Empty();
 }
 
-// Nearest source index for destination offset `d` of `dest_size` across `source_size` pixels:
-// floor((d + 0.5) * source_size / dest_size) in exact integer arithmetic.
-int64_t SampleIndex(int64_t d, int64_t source_size, int64_t dest_size) {
-  return ((2 * d + 1) * source_size) / (2 * dest_size);
-}
-
 }  // namespace
 
 void SoftwareCanvas::TextOut(int32_t x, int32_t y, const std::string& text) {

@@ -13,6 +13,13 @@
 
 namespace quenvale {
 
+// Nearest source index for destination offset `d` of `dest_size` across `source_size` pixels:
+// floor((d + 0.5) * source_size / dest_size) in exact integer arithmetic. The one sampling of
+// every stretch, so that a picture shrunk ahead of time draws as it would have been stretched.
+inline int64_t SampleIndex(int64_t d, int64_t source_size, int64_t dest_size) {
+  return ((2 * d + 1) * source_size) / (2 * dest_size);
+}
+
 struct Rect {
   int32_t Left = 0;
   int32_t Top = 0;

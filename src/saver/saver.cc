@@ -113,7 +113,18 @@ void Saver::LoadSetPictures() {
   if (set == nullptr) return;
   // An entry that no format takes leaves the item with the picture it had.
   PictureItem& background = image_list_.Items(kBackgroundItem);
-  if (!set->Backgrounds.empty()) data_file_.LoadPicture(&background.GetPicture(), set->Backgrounds[0]);
+  if (!set->Backgrounds.empty() &&
+      data_file_.LoadPicture(&background.GetPicture(), set->Backgrounds[0])) {
+    background.PictureLoaded();
+    // A background only ever drawn smaller than it came (a camera photo on a screen) is kept
+    // at the size it is drawn, before its surface is built; not when it is the bouncing
+    // picture too, whose size is the sprites'.
+    if (!settings_.NoBouncingLogos) {
+      const Size shown = BackgroundSize(background.LoadedWidth(), background.LoadedHeight(),
+                                        client_width_, client_height_);
+      background.ShrinkForDisplay(shown.width, shown.height);
+    }
+  }
   background.Transparent = false;
   background.Restore();
   if (!settings_.NoBouncingLogos) {
@@ -159,15 +170,7 @@ void Saver::PlaceSprite(int32_t index) {
   }
 }
 
-void Saver::DrawBackground(Surface& surface) {
-  const uint32_t background = surface.MatchDeviceColor(settings_.BackgroundColor);
-  if (!settings_.ShowBackground) {
-    surface.Fill(background);
-    return;
-  }
-  const int32_t dw = surface.Width(), dh = surface.Height();
-  PictureItem& item = image_list_.Items(background_index_);
-  const int32_t pw = item.GetPicture().width, ph = item.GetPicture().height;
+Saver::Size Saver::BackgroundSize(int32_t pw, int32_t ph, int32_t dw, int32_t dh) const {
   int32_t width = pw, height = ph;
   const bool fits = ph <= dh && pw <= dw;
   if (settings_.StretchSmallImages || !fits) {
@@ -180,6 +183,19 @@ void Saver::DrawBackground(Surface& surface) {
       height = BankersRound(static_cast<double>(ph) * scale);
     }
   }
+  return {width, height};
+}
+
+void Saver::DrawBackground(Surface& surface) {
+  const uint32_t background = surface.MatchDeviceColor(settings_.BackgroundColor);
+  if (!settings_.ShowBackground) {
+    surface.Fill(background);
+    return;
+  }
+  const int32_t dw = surface.Width(), dh = surface.Height();
+  PictureItem& item = image_list_.Items(background_index_);
+  const Size shown = BackgroundSize(item.LoadedWidth(), item.LoadedHeight(), dw, dh);
+  const int32_t width = shown.width, height = shown.height;
   Rect dest;
   dest.Left = (dw - width) / 2;
   dest.Top = (dh - height) / 2;

@@ -142,6 +142,11 @@ class Saver {
   bool Preview() const { return mode_ == SaverMode::smPreview; }
 
  private:
+  struct Size {
+    int32_t width, height;
+  };
+  // The size a `pw` x `ph` background is drawn at on a `dw` x `dh` surface.
+  Size BackgroundSize(int32_t pw, int32_t ph, int32_t dw, int32_t dh) const;
   void DrawBackground(Surface& surface);
   void DrawOverlays(Surface& surface);
   Font PreviewScaled(const Font& font) const;

@@ -242,6 +242,43 @@ TEST_F(ImageListTest, RestoredRebuildsEveryItemWithAPicture) {
   EXPECT_EQ(list_.Items(1).SurfaceCount(), 1u);  // untouched: Restore did nothing
 }
 
+// A picture shrunk ahead of time to the size it is drawn at draws exactly as the whole picture
+// stretched to that size; a size larger either way, or its own, leaves the picture alone.
+TEST(PictureItemShrinkTest, ShrunkDrawsAsTheWholeStretched) {
+  struct Case {
+    int32_t pw, ph, width, height;
+    bool shrinks;
+  };
+  for (const Case& c : {Case{97, 61, 40, 25, true}, Case{64, 48, 64, 13, true},
+                        Case{30, 30, 29, 30, true}, Case{101, 7, 3, 1, true},
+                        Case{20, 10, 21, 5, false}, Case{20, 10, 20, 10, false},
+                        Case{20, 10, 0, 5, false}}) {
+    SCOPED_TRACE(std::to_string(c.pw) + "x" + std::to_string(c.ph) + " to " +
+                 std::to_string(c.width) + "x" + std::to_string(c.height));
+    SurfaceImageList list(2);
+    SoftwareDevice device(1, 1);
+    list.Initialized(device);
+    list.Items(0).GetPicture() = MakePicture(c.pw, c.ph);
+    list.Items(1).GetPicture() = MakePicture(c.pw, c.ph);
+    PictureItem& whole = list.Items(0);
+    PictureItem& shrunk = list.Items(1);
+    shrunk.ShrinkForDisplay(c.width, c.height);
+    shrunk.ShrinkForDisplay(c.width, c.height);  // again: nothing more changes
+    EXPECT_EQ(shrunk.LoadedWidth(), c.pw);
+    EXPECT_EQ(shrunk.LoadedHeight(), c.ph);
+    EXPECT_EQ(shrunk.GetPicture().width, c.shrinks ? c.width : c.pw);
+    EXPECT_EQ(shrunk.GetPicture().height, c.shrinks ? c.height : c.ph);
+    if (!c.shrinks || c.width <= 0) continue;
+    whole.Restore();
+    shrunk.Restore();
+    SoftwareSurface a(c.width + 5, c.height + 3), b(c.width + 5, c.height + 3);
+    const Rect dest{2, 1, 2 + c.width, 1 + c.height};
+    whole.StretchDraw(a, dest, 0);
+    shrunk.StretchDraw(b, dest, 0);
+    EXPECT_EQ(PixelsOf(a), PixelsOf(b));
+  }
+}
+
 TEST_F(ImageListTest, TransparentDrawLeavesTheColourKeyOut) {
   item().Transparent = true;
   // Pixel (1, 0) is 0x100102 as a device value, so 0x020110 as 0x00BBGGRR.
