@@ -281,7 +281,7 @@ TEST(TiffTest, MalformedHandMadeFiles) {
                    GreyStrip(5, PackCodes({{256, 9}, {10, 9}, {300, 9}})).Build(), "LZW"});
   cases.push_back({"LzwOldStyle", GreyStrip(5, {0x00, 0x01, 0x02, 0x03}).Build(), "old-style"});
   cases.push_back({"Fax", GreyStrip(3, {1, 2, 3}).Build(), "fax compression"});
-  cases.push_back({"Jpeg", GreyStrip(7, {1, 2, 3}).Build(), "compression 7"});
+  cases.push_back({"JpegGarbage", GreyStrip(7, {1, 2, 3}).Build(), "JPEG data"});
   {
     TiffBuilder b = GreyStrip(1, {1, 2, 3, 4});
     b.Set(273, 4, {1u << 30});
