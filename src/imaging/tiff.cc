@@ -586,7 +586,7 @@ std::vector<uint8_t> ReadJpegChunk(const Layout& l, size_t index, const uint8_t*
   chunk.samples = l.planar ? 1 : l.samples;
   chunk.bits = l.bits;
   chunk.ycbcr = l.ycbcr;
-  if (tables) {
+  if (tables && tables->count > 0) {  // an empty JPEGTables holds nothing to load
     if (tables->type != 1 && tables->type != 7) Fail("unexpected type for tag 347");
     chunk.tables = data + tables->value_offset;
     chunk.tables_size = tables->count;
