@@ -655,6 +655,38 @@ TEST(TiffJpegTest, OldStyleInterchangeStream) {
   EXPECT_NE(ErrorOf(old_style(45, true, 3)).find("TIFF: old-style JPEG: "), std::string::npos);
 }
 
+// Compression 7 without JPEGTables: each strip a complete stream, here the whole of a cjpeg
+// file as the one strip, which must decode as DecodeJpeg decodes the file.
+TEST(TiffJpegTest, CompleteStreamsNeedNoTables) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  if (!testutil::HaveCommand("cjpeg")) GTEST_SKIP() << "no cjpeg";
+  testutil::TempDir dir;
+  testutil::WriteSeedPicture(dir.File("seed.ppm"), 37, 29, "-depth 8");
+  struct Case {
+    const char* cjpeg_options;
+    uint32_t photometric, samples;
+  };
+  for (const Case& c :
+       {Case{"-sample 2x2", 6, 3}, Case{"-sample 2x1", 6, 3}, Case{"-grayscale", 1, 1}}) {
+    SCOPED_TRACE(c.cjpeg_options);
+    const std::string jfif = dir.File("seed.jpg");
+    ASSERT_TRUE(RunCommand(std::string("cjpeg ") + c.cjpeg_options + " -outfile " +
+                           ShellQuote(jfif) + " " + ShellQuote(dir.File("seed.ppm"))));
+    const std::vector<uint8_t> stream = ReadFileBytes(jfif);
+    TiffBuilder b;
+    b.Set(256, 3, {37});
+    b.Set(257, 3, {29});
+    b.Set(258, 3, std::vector<uint32_t>(c.samples, 8));
+    b.Set(259, 3, {7});
+    b.Set(262, 3, {c.photometric});
+    b.Set(277, 3, {c.samples});
+    b.Set(279, 4, {static_cast<uint32_t>(stream.size())});
+    b.strip = stream;
+    EXPECT_TRUE(
+        testutil::SamePixels(DecodeTiffBytes(b.Build()), DecodeJpeg(stream.data(), stream.size())));
+  }
+}
+
 // ---- EPS ----
 
 std::vector<uint8_t> MakeEps(const std::vector<uint8_t>& tiff, bool with_preview) {
