@@ -1,69 +1,22 @@
-// JPEG through libjpeg. The libjpeg calls live in plain functions that set their own jump point
-// and hold no objects with destructors, so that a longjmp out of libjpeg skips nothing; the C++
-// side owns the decompressor and turns a failed step into PictureError.
+// JPEG through libjpeg, in the steps of a JpegSession (imaging/jpeg_session.h): plain functions
+// that set their own jump point, so that a longjmp out of libjpeg skips nothing.
 #include <csetjmp>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
 
-// clang-format off
-#include <cstddef>  // jpeglib.h needs size_t and FILE declared first
-#include <cstdio>
-#include <jpeglib.h>
-// clang-format on
-
 #include "imaging/decoders.h"
+#include "imaging/jpeg_session.h"
 
 namespace quenvale {
 namespace {
 
-// A progressive file may legally have any number of scans, each of which costs a pass over the
-// whole coefficient buffer; real encoders write about ten. Far above that is a decoding bomb.
-constexpr int kMaxScans = 1000;
-
-struct JpegSession {
-  jpeg_decompress_struct cinfo;
-  jpeg_error_mgr error_manager;
-  jpeg_progress_mgr progress;
-  std::jmp_buf jump;
-  char message[JMSG_LENGTH_MAX];
-  bool created = false;
-};
-
-void ErrorExit(j_common_ptr cinfo) {
-  auto* session = static_cast<JpegSession*>(cinfo->client_data);
-  (*cinfo->err->format_message)(cinfo, session->message);
-  std::longjmp(session->jump, 1);
-}
-
-// Warnings (a missing end marker, a short final scan) leave a usable picture: stay silent.
-void OutputMessage(j_common_ptr) {}
-
-void Progress(j_common_ptr cinfo) {
-  if (!cinfo->is_decompressor) return;
-  auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
-  if (dinfo->input_scan_number > kMaxScans) {
-    auto* session = static_cast<JpegSession*>(cinfo->client_data);
-    std::snprintf(session->message, sizeof session->message, "more than %d scans", kMaxScans);
-    std::longjmp(session->jump, 1);
-  }
-}
-
 // Each step returns false with session->message set when libjpeg gave up.
 bool ReadHeader(JpegSession* session, const uint8_t* data, size_t size) {
   jpeg_decompress_struct* cinfo = &session->cinfo;
-  cinfo->err = jpeg_std_error(&session->error_manager);
-  session->error_manager.error_exit = ErrorExit;
-  session->error_manager.output_message = OutputMessage;
+  if (!CreateJpegDecompressor(session)) return false;
   if (setjmp(session->jump)) return false;
-  jpeg_create_decompress(cinfo);
-  session->created = true;
-  cinfo->client_data = session;
-  // Progressive files keep every coefficient in memory; hold that to the decoded-picture limit.
-  cinfo->mem->max_memory_to_use = static_cast<long>(kMaxPictureBytes);
-  session->progress.progress_monitor = Progress;
-  cinfo->progress = &session->progress;
   jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
   jpeg_read_header(cinfo, TRUE);
   return true;
@@ -131,19 +84,6 @@ bool ReadRows(JpegSession* session, JSAMPLE* row, uint32_t* pixels) {
   return true;
 }
 
-bool Destroy(JpegSession* session) {
-  if (setjmp(session->jump)) return false;
-  jpeg_destroy_decompress(&session->cinfo);
-  return true;
-}
-
-struct SessionDeleter {
-  void operator()(JpegSession* session) const {
-    if (session->created) Destroy(session);
-    delete session;
-  }
-};
-
 [[noreturn]] void Fail(const JpegSession& session) {
   throw PictureError(std::string("JPEG: ") + session.message);
 }
@@ -152,7 +92,7 @@ struct SessionDeleter {
 
 Picture DecodeJpeg(const uint8_t* data, size_t size) {
   if (size > std::numeric_limits<unsigned long>::max()) throw PictureError("JPEG: file too large");
-  std::unique_ptr<JpegSession, SessionDeleter> session(new JpegSession());
+  JpegSessionPtr session = NewJpegSession();
   if (!ReadHeader(session.get(), data, size)) Fail(*session);
   const jpeg_decompress_struct& cinfo = session->cinfo;
   CheckPictureSize(cinfo.image_width, cinfo.image_height);

@@ -1,5 +1,6 @@
 // TIFF: the first image of the file, in strips or tiles, chunky or planar, uncompressed,
-// PackBits, LZW or Deflate, 1 to 16 bits per sample, grey, palette, RGB and CMYK, with alpha.
+// PackBits, LZW or Deflate, 1 to 16 bits per sample, grey, palette, RGB and CMYK, with alpha;
+// JPEG (tiff_jpeg.h) for 8-bit grey, RGB, YCbCr and CMYK.
 // Every offset and count in the file is treated as a lie until checked against the file's size.
 #include <zlib.h>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "imaging/decoders.h"
+#include "imaging/tiff_jpeg.h"
 
 namespace quenvale {
 namespace {
@@ -36,6 +38,9 @@ enum Tag : uint16_t {
   kInkSet = 332,
   kExtraSamples = 338,
   kSampleFormat = 339,
+  kJpegTables = 347,
+  kJpegInterchangeFormat = 513,
+  kJpegInterchangeFormatLength = 514,
 };
 
 struct Entry {
@@ -290,6 +295,7 @@ struct Layout {
   bool big_endian = false;
   bool reversed_bits = false;  // FillOrder 2
   Colour colour = Colour::kBlackIsZero;
+  bool ycbcr = false;     // Photometric 6: stored as YCbCr, which libjpeg turns into kRgb
   int alpha_sample = -1;  // index of the alpha sample, if any
   bool associated_alpha = false;
   // Chunks are strips or tiles; each covers chunk_width x chunk_height pixels at its place.
@@ -337,6 +343,7 @@ Layout ReadLayout(const Ifd& ifd, size_t size) {
   switch (l.compression) {
     case 1:
     case 5:
+    case 7:
     case 8:
     case 32773:
     case 32946:
@@ -376,6 +383,13 @@ Layout ReadLayout(const Ifd& ifd, size_t size) {
       if (ifd.Value(kInkSet, 1) != 1) Fail("only CMYK separations are supported");
       l.colour = Colour::kCmyk;
       l.colour_samples = 4;
+      break;
+    case 6:
+      if (l.compression != 7) Fail("YCbCr is only supported with JPEG compression");
+      if (l.planar) Fail("planar YCbCr is not supported");
+      l.colour = Colour::kRgb;
+      l.colour_samples = 3;
+      l.ycbcr = true;
       break;
     default:
       Fail("unsupported photometric interpretation " + std::to_string(photometric));
@@ -567,6 +581,30 @@ uint32_t ToPixel(const Layout& l, const uint32_t* s) {
   return Argb(AlphaTo8(alpha, kMax), To8(c[0], kMax), To8(c[1], kMax), To8(c[2], kMax));
 }
 
+// A JPEG strip or tile (compression 7), decoded into a whole chunk's buffer.
+std::vector<uint8_t> ReadJpegChunk(const Layout& l, size_t index, const uint8_t* data, size_t size,
+                                   const Entry* tables) {
+  const uint64_t offset = l.offsets[index];
+  if (offset > size) Fail("strip or tile outside the file");
+  const uint64_t count = std::min<uint64_t>(l.byte_counts[index], size - offset);
+  TiffJpegChunk chunk;
+  chunk.width = l.chunk_width;
+  chunk.height = l.chunk_height;
+  chunk.samples = l.planar ? 1 : l.samples;
+  chunk.bits = l.bits;
+  chunk.ycbcr = l.ycbcr;
+  if (tables && tables->count > 0) {  // an empty JPEGTables holds nothing to load
+    if (tables->type != 1 && tables->type != 7) Fail("unexpected type for tag 347");
+    chunk.tables = data + tables->value_offset;
+    chunk.tables_size = tables->count;
+  }
+  const uint64_t row_bytes = ChunkRowBytes(l);
+  std::vector<uint8_t> out(static_cast<size_t>(row_bytes * l.chunk_height));
+  out.resize(DecodeTiffJpegChunk(chunk, data + offset, static_cast<size_t>(count), out.data(),
+                                 static_cast<size_t>(row_bytes), out.size()));
+  return out;
+}
+
 }  // namespace
 
 Picture DecodeTiff(const uint8_t* data, size_t size) {
@@ -584,6 +622,11 @@ Picture DecodeTiff(const uint8_t* data, size_t size) {
   if (magic == 43) Fail("BigTIFF is not supported");
   if (magic != 42) Fail("not a TIFF file");
   ifd.Parse(ifd.Read32(4));
+  if (ifd.Value(kCompression, 1) == 6) {
+    return DecodeOldStyleTiffJpeg(data, size, ifd.Value(kJpegInterchangeFormat, 0),
+                                  ifd.Value(kJpegInterchangeFormatLength, 0),
+                                  ifd.Value(kImageWidth, 0), ifd.Value(kImageLength, 0));
+  }
 
   Layout l = ReadLayout(ifd, size);
   l.big_endian = big_endian;
@@ -601,7 +644,9 @@ Picture DecodeTiff(const uint8_t* data, size_t size) {
   uint32_t samples[64];
   for (size_t chunk = 0; chunk < chunks_per_plane; ++chunk) {
     for (uint32_t p = 0; p < planes; ++p) {
-      buffers[p] = ReadChunk(l, p * chunks_per_plane + chunk, data, size);
+      const size_t index = p * chunks_per_plane + chunk;
+      buffers[p] = l.compression == 7 ? ReadJpegChunk(l, index, data, size, ifd.Find(kJpegTables))
+                                      : ReadChunk(l, index, data, size);
     }
     const uint32_t x0 = static_cast<uint32_t>(chunk % l.chunks_across) * l.chunk_width;
     const uint32_t y0 = static_cast<uint32_t>(chunk / l.chunks_across) * l.chunk_height;

@@ -2,8 +2,11 @@
 // hand-made damaged files.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -296,7 +299,7 @@ TEST(TiffTest, MalformedHandMadeFiles) {
                    GreyStrip(5, PackCodes({{256, 9}, {10, 9}, {300, 9}})).Build(), "LZW"});
   cases.push_back({"LzwOldStyle", GreyStrip(5, {0x00, 0x01, 0x02, 0x03}).Build(), "old-style"});
   cases.push_back({"Fax", GreyStrip(3, {1, 2, 3}).Build(), "fax compression"});
-  cases.push_back({"Jpeg", GreyStrip(7, {1, 2, 3}).Build(), "compression 7"});
+  cases.push_back({"JpegGarbage", GreyStrip(7, {1, 2, 3}).Build(), "JPEG data"});
   {
     TiffBuilder b = GreyStrip(1, {1, 2, 3, 4});
     b.Set(273, 4, {1u << 30});
@@ -420,6 +423,282 @@ TEST(TiffTest, TruncatedAtEveryOffsetFailsCleanly) {
         EXPECT_FALSE(std::string(e.what()).empty());
       }
     }
+  }
+}
+
+// ---- JPEG ----
+
+// Peak signal-to-noise ratio over the channels at `shifts` (colour unless told), in dB;
+// infinity for identical pictures.
+double Psnr(const Picture& a, const Picture& b, std::initializer_list<int> shifts = {0, 8, 16}) {
+  if (a.width != b.width || a.height != b.height || a.pixels.empty()) return 0;
+  double squares = 0;
+  for (size_t i = 0; i < a.pixels.size(); ++i) {
+    for (int shift : shifts) {
+      const double d = static_cast<double>((a.pixels[i] >> shift) & 0xFF) -
+                       static_cast<double>((b.pixels[i] >> shift) & 0xFF);
+      squares += d * d;
+    }
+  }
+  if (squares == 0) return std::numeric_limits<double>::infinity();
+  const double mse = squares / (static_cast<double>(shifts.size()) * a.pixels.size());
+  return 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+struct JpegWriterCase {
+  const char* name;
+  const char* seed_options;  // how ImageMagick writes the uncompressed seed
+  const char* command;       // %in and %out replaced
+};
+
+class TiffJpegWriterTest : public ::testing::TestWithParam<JpegWriterCase> {};
+
+// ImageMagick reads these through libtiff and the same libjpeg, so ours should be its picture
+// but for rounding (with this system's libjpeg they are identical): 40 dB leaves room for
+// another libjpeg's IDCT or upsampling, while a wrong colour conversion gives about 9 dB. The seed
+// is a second check that does not trust the peer; quality 75 leaves these files at 34 to 52 dB from
+// it, so 30 dB.
+TEST_P(TiffJpegWriterTest, MatchesImageMagickAndTheSource) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  const std::string command = GetParam().command;
+  if (command.rfind("tiffcp", 0) == 0 && !testutil::HaveCommand("tiffcp")) {
+    GTEST_SKIP() << "no tiffcp";
+  }
+  if (command.rfind("/usr/bin/python3", 0) == 0 &&
+      !RunCommand("/usr/bin/python3 -c 'import PIL.Image' 2>/dev/null")) {
+    GTEST_SKIP() << "no Pillow";
+  }
+  testutil::TempDir dir;
+  const std::string seed = dir.File("seed.tif");
+  // 97 x 61: the last strip is short and the tiles at the right and bottom are part empty.
+  testutil::WriteSeedPicture(seed, 97, 61, GetParam().seed_options);
+  const std::string out = dir.File("out.tif");
+  ASSERT_TRUE(RunCommand(Substitute(command, seed, out)));
+  const Picture ours = DecodeTiffBytes(ReadFileBytes(out));
+  const Picture reference = testutil::ReferenceDecode(out);
+  const Picture source = testutil::ReferenceDecode(seed);
+  ASSERT_EQ(ours.width, 97);
+  ASSERT_EQ(ours.height, 61);
+  EXPECT_FALSE(ours.has_alpha);
+  EXPECT_GT(Psnr(ours, reference), 40) << "against ImageMagick";
+  EXPECT_GT(Psnr(ours, source), 30) << "against the seed";
+}
+
+constexpr const char* kRgb8 = "-depth 8 -alpha off";
+constexpr const char* kPillowJpeg =
+    "/usr/bin/python3 -c 'import sys; from PIL import Image; "
+    "Image.open(sys.argv[1]).save(sys.argv[2], compression=\"jpeg\")' %in %out";
+constexpr const char* kPillowTiffJpegQuality =
+    "/usr/bin/python3 -c 'import sys; from PIL import Image; "
+    "Image.open(sys.argv[1]).save(sys.argv[2], compression=\"tiff_jpeg\", quality=95)' %in %out";
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, TiffJpegWriterTest,
+    ::testing::Values(
+        // tiffcp writes RGB input as YCbCr subsampled 2 x 2 unless told ":r".
+        JpegWriterCase{"TiffcpYCbCrStrips", kRgb8, "tiffcp -r 16 -c jpeg %in %out"},
+        JpegWriterCase{"TiffcpYCbCrTiles", kRgb8, "tiffcp -t -w 32 -l 16 -c jpeg %in %out"},
+        JpegWriterCase{"TiffcpRgb", kRgb8, "tiffcp -r 16 -c jpeg:r %in %out"},
+        JpegWriterCase{"TiffcpRgbTiles", kRgb8, "tiffcp -t -w 48 -l 32 -c jpeg:r:95 %in %out"},
+        JpegWriterCase{"TiffcpRgbPlanar", kRgb8, "tiffcp -p separate -r 16 -c jpeg:r %in %out"},
+        JpegWriterCase{"TiffcpBigEndian", kRgb8, "tiffcp -B -r 32 -c jpeg %in %out"},
+        JpegWriterCase{"TiffcpGrey", "-depth 8 -type Grayscale", "tiffcp -r 8 -c jpeg %in %out"},
+        JpegWriterCase{"TiffcpCmyk", "-colorspace CMYK -depth 8 -alpha off",
+                       "tiffcp -r 16 -c jpeg %in %out"},
+        JpegWriterCase{"PillowJpeg", kRgb8, kPillowJpeg},
+        JpegWriterCase{"PillowTiffJpegQuality95", kRgb8, kPillowTiffJpegQuality}),
+    [](const ::testing::TestParamInfo<JpegWriterCase>& info) { return info.param.name; });
+
+// RGB with alpha in four-component JPEG, checked against the seed alone: ImageMagick's reading
+// of this file is wrong (red and blue about 9 dB off, red holding the alpha).
+TEST(TiffJpegTest, RgbWithAlphaMatchesTheSeed) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  if (!testutil::HaveCommand("tiffcp")) GTEST_SKIP() << "no tiffcp";
+  testutil::TempDir dir;
+  const std::string seed = dir.File("seed.tif");
+  testutil::WriteSeedPicture(seed, 50, 40, "-depth 8 -channel A -fx i/w +channel");
+  const std::string out = dir.File("out.tif");
+  ASSERT_TRUE(RunCommand("tiffcp -r 16 -c jpeg:r:90 " + ShellQuote(seed) + " " + ShellQuote(out) +
+                         " 2>/dev/null"));
+  const Picture ours = DecodeTiffBytes(ReadFileBytes(out));
+  const Picture source = testutil::ReferenceDecode(seed);
+  EXPECT_TRUE(ours.has_alpha);
+  EXPECT_GT(Psnr(ours, source), 30);
+  EXPECT_GT(Psnr(ours, source, {24}), 30) << "alpha";
+}
+
+// The offset of the directory entry for `tag` in a little-endian TIFF, or 0.
+size_t FindEntry(const std::vector<uint8_t>& tiff, uint16_t tag) {
+  if (tiff.size() < 8 || tiff[0] != 'I') return 0;
+  const size_t ifd = tiff[4] | tiff[5] << 8 | tiff[6] << 16 | static_cast<size_t>(tiff[7]) << 24;
+  if (ifd + 2 > tiff.size()) return 0;
+  const size_t count = tiff[ifd] | tiff[ifd + 1] << 8;
+  for (size_t i = 0; i < count && ifd + 2 + 12 * i + 12 <= tiff.size(); ++i) {
+    const size_t at = ifd + 2 + 12 * i;
+    if ((tiff[at] | tiff[at + 1] << 8) == tag) return at;
+  }
+  return 0;
+}
+
+uint32_t EntryValue(const std::vector<uint8_t>& tiff, size_t entry) {
+  return Le32(tiff.data() + entry + 8);
+}
+
+// A tiffcp YCbCr file, 40 x 40 in strips of 16 rows, for damaging.
+std::vector<uint8_t> TiffcpJpegFile(testutil::TempDir& dir, const std::string& options) {
+  const std::string seed = dir.File("seed.tif");
+  testutil::WriteSeedPicture(seed, 40, 40, kRgb8);
+  const std::string out = dir.File("jpeg.tif");
+  EXPECT_TRUE(RunCommand("tiffcp " + options + " " + ShellQuote(seed) + " " + ShellQuote(out)));
+  return ReadFileBytes(out);
+}
+
+TEST(TiffJpegTest, DamagedFilesAreRefused) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  if (!testutil::HaveCommand("tiffcp")) GTEST_SKIP() << "no tiffcp";
+  testutil::TempDir dir;
+  const std::vector<uint8_t> good = TiffcpJpegFile(dir, "-r 16 -c jpeg");
+  const size_t tables = FindEntry(good, 347);
+  const size_t offsets = FindEntry(good, 273);
+  const size_t width = FindEntry(good, 256);
+  const size_t compression = FindEntry(good, 259);
+  ASSERT_TRUE(tables && offsets && width && compression);
+  ASSERT_EQ(DecodeTiffBytes(good).width, 40);
+
+  struct Case {
+    const char* name;
+    void (*damage)(std::vector<uint8_t>& bytes, size_t entry);
+    size_t entry;
+    const char* message;
+  };
+  const Case cases[] = {
+      // Tag 347 renamed: the abbreviated strips then lack their quantisation tables.
+      {"MissingTables",
+       [](std::vector<uint8_t>& b, size_t e) {
+         b[e] = 0xFF;
+         b[e + 1] = 0xFE;
+       },
+       tables, "JPEG data"},
+      // The tables' first bytes overwritten: not a tables-only stream any more.
+      {"GarbageTables",
+       [](std::vector<uint8_t>& b, size_t e) {
+         const uint32_t at = EntryValue(b, e);
+         for (uint32_t i = 0; i < 8; ++i) b[at + i] = 0x5A;
+       },
+       tables, "JPEG data"},
+      // The first strip's stream replaced by bytes that are no JPEG at all.
+      {"GarbageStrip",
+       [](std::vector<uint8_t>& b, size_t e) {
+         const uint32_t strips = EntryValue(b, e);  // offset of the offsets array (3 strips)
+         const uint32_t at = Le32(b.data() + strips);
+         for (uint32_t i = 0; i < 16; ++i) b[at + i] = static_cast<uint8_t>(i * 37);
+       },
+       offsets, "JPEG data"},
+      // The image narrower than its streams: they would overrun the strip buffer.
+      {"StreamWiderThanStrip", [](std::vector<uint8_t>& b, size_t e) { b[e + 8] = 24; }, width,
+       "for a 24 x 16 strip"},
+      // YCbCr without JPEG: LZW instead.
+      {"YCbCrWithoutJpeg", [](std::vector<uint8_t>& b, size_t e) { b[e + 8] = 5; }, compression,
+       "YCbCr is only supported with JPEG"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> bytes = good;
+    c.damage(bytes, c.entry);
+    const std::string error = ErrorOf(bytes);
+    EXPECT_EQ(error.rfind("TIFF: ", 0), 0u) << error;
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+  }
+}
+
+// Cut anywhere, strips or tiles: an error, or (libjpeg only warns about a stream that stops
+// short) a whole-size picture.
+TEST(TiffJpegTest, TruncatedAtEveryOffsetFailsCleanly) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  if (!testutil::HaveCommand("tiffcp")) GTEST_SKIP() << "no tiffcp";
+  testutil::TempDir dir;
+  for (const char* options : {"-r 16 -c jpeg", "-t -w 16 -l 16 -c jpeg:r"}) {
+    SCOPED_TRACE(options);
+    const std::vector<uint8_t> bytes = TiffcpJpegFile(dir, options);
+    ASSERT_FALSE(bytes.empty());
+    for (size_t cut = 0; cut < bytes.size(); cut += 5) {
+      try {
+        const Picture p = DecodeTiff(bytes.data(), cut);
+        EXPECT_EQ(p.width, 40);
+        EXPECT_EQ(p.height, 40);
+      } catch (const PictureError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("TIFF: ", 0), 0u) << e.what();
+      }
+    }
+  }
+}
+
+// Old-style JPEG as most writers of it made it: the directory points at one JFIF stream for
+// the whole picture, which decodes as that JFIF file does on its own.
+TEST(TiffJpegTest, OldStyleInterchangeStream) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  if (!testutil::HaveCommand("cjpeg")) GTEST_SKIP() << "no cjpeg";
+  testutil::TempDir dir;
+  testutil::WriteSeedPicture(dir.File("seed.ppm"), 45, 30, "-depth 8");
+  const std::string jfif = dir.File("seed.jpg");
+  ASSERT_TRUE(RunCommand("cjpeg -quality 85 -outfile " + ShellQuote(jfif) + " " +
+                         ShellQuote(dir.File("seed.ppm"))));
+  const std::vector<uint8_t> stream = ReadFileBytes(jfif);
+  const Picture expected = DecodeJpeg(stream.data(), stream.size());
+
+  auto old_style = [&](uint32_t width, bool with_stream, uint32_t offset_shift) {
+    TiffBuilder b;
+    b.Set(256, 3, {width});
+    b.Set(257, 3, {30});
+    b.Set(258, 3, {8, 8, 8});
+    b.Set(259, 3, {6});
+    b.Set(262, 3, {6});
+    b.Set(277, 3, {3});
+    if (with_stream) {
+      b.Set(513, 4, {8 + offset_shift});  // the builder puts its "strip" right after the header
+      b.Set(514, 4, {static_cast<uint32_t>(stream.size())});
+    }
+    b.strip = stream;
+    return b.Build();
+  };
+  const std::vector<uint8_t> tiff = old_style(45, true, 0);
+  EXPECT_TRUE(testutil::SamePixels(DecodeTiffBytes(tiff), expected));
+  EXPECT_EQ(ErrorOf(old_style(45, false, 0)),
+            "TIFF: old-style JPEG without an interchange stream is not supported");
+  EXPECT_NE(ErrorOf(old_style(44, true, 0)).find("45 x 30 for a 44 x 30"), std::string::npos);
+  EXPECT_NE(ErrorOf(old_style(45, true, 1u << 30)).find("outside the file"), std::string::npos);
+  EXPECT_NE(ErrorOf(old_style(45, true, 3)).find("TIFF: old-style JPEG: "), std::string::npos);
+}
+
+// Compression 7 without JPEGTables: each strip a complete stream, here the whole of a cjpeg
+// file as the one strip, which must decode as DecodeJpeg decodes the file.
+TEST(TiffJpegTest, CompleteStreamsNeedNoTables) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  if (!testutil::HaveCommand("cjpeg")) GTEST_SKIP() << "no cjpeg";
+  testutil::TempDir dir;
+  testutil::WriteSeedPicture(dir.File("seed.ppm"), 37, 29, "-depth 8");
+  struct Case {
+    const char* cjpeg_options;
+    uint32_t photometric, samples;
+  };
+  for (const Case& c :
+       {Case{"-sample 2x2", 6, 3}, Case{"-sample 2x1", 6, 3}, Case{"-grayscale", 1, 1}}) {
+    SCOPED_TRACE(c.cjpeg_options);
+    const std::string jfif = dir.File("seed.jpg");
+    ASSERT_TRUE(RunCommand(std::string("cjpeg ") + c.cjpeg_options + " -outfile " +
+                           ShellQuote(jfif) + " " + ShellQuote(dir.File("seed.ppm"))));
+    const std::vector<uint8_t> stream = ReadFileBytes(jfif);
+    TiffBuilder b;
+    b.Set(256, 3, {37});
+    b.Set(257, 3, {29});
+    b.Set(258, 3, std::vector<uint32_t>(c.samples, 8));
+    b.Set(259, 3, {7});
+    b.Set(262, 3, {c.photometric});
+    b.Set(277, 3, {c.samples});
+    b.Set(279, 4, {static_cast<uint32_t>(stream.size())});
+    b.strip = stream;
+    EXPECT_TRUE(
+        testutil::SamePixels(DecodeTiffBytes(b.Build()), DecodeJpeg(stream.data(), stream.size())));
   }
 }
 
