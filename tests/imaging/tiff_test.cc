@@ -570,11 +570,12 @@ TEST(TiffFaxTest, ArbitraryDataEndsCleanly) {
         std::vector<uint8_t> data(size);
         for (uint8_t& b : data) b = static_cast<uint8_t>(next() >> 24);
         if (size == 3) data = {0xFF, 0xFF, 0xFF};
+        if (compression != 3 && options != 0) continue;  // only T4Options has bits to vary
         TiffBuilder b = GreyStrip(compression, data);
         b.fields[0].values = {1728};
         b.fields[1].values = {300};
         b.fields[2].values = {1};
-        b.Set(compression == 4 ? 293 : 292, 4, {options & (compression == 3 ? 5 : 0)});
+        b.Set(compression == 4 ? 293 : 292, 4, {options});
         SCOPED_TRACE(std::to_string(compression) + "/" + std::to_string(options) + "/" +
                      std::to_string(size));
         try {
