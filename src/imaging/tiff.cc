@@ -1,6 +1,6 @@
 // TIFF: the first image of the file, in strips or tiles, chunky or planar, uncompressed,
 // PackBits, LZW or Deflate, 1 to 16 bits per sample, grey, palette, RGB and CMYK, with alpha;
-// JPEG (tiff_jpeg.h) for 8-bit grey, RGB, YCbCr and CMYK.
+// JPEG (tiff_jpeg.h) for 8-bit grey, RGB, YCbCr and CMYK; CCITT fax (tiff_fax.h) for 1 bit.
 // Every offset and count in the file is treated as a lie until checked against the file's size.
 #include <zlib.h>
 
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imaging/decoders.h"
+#include "imaging/tiff_fax.h"
 #include "imaging/tiff_jpeg.h"
 
 namespace quenvale {
@@ -29,6 +30,8 @@ enum Tag : uint16_t {
   kRowsPerStrip = 278,
   kStripByteCounts = 279,
   kPlanarConfiguration = 284,
+  kT4Options = 292,
+  kT6Options = 293,
   kPredictor = 317,
   kColorMap = 320,
   kTileWidth = 322,
@@ -292,6 +295,7 @@ struct Layout {
   bool planar = false;
   uint32_t compression = 1;
   uint32_t predictor = 1;
+  uint32_t fax_options = 0;  // T4Options or T6Options
   bool big_endian = false;
   bool reversed_bits = false;  // FillOrder 2
   Colour colour = Colour::kBlackIsZero;
@@ -351,7 +355,10 @@ Layout ReadLayout(const Ifd& ifd, size_t size) {
     case 2:
     case 3:
     case 4:
-      Fail("fax compression is not supported");
+      if (l.bits != 1 || l.samples != 1) Fail("fax compression of other than 1-bit samples");
+      l.fax_options = ifd.Value(l.compression == 4 ? kT6Options : kT4Options, 0);
+      if (l.fax_options & kFaxUncompressedMode) Fail("fax uncompressed mode is not supported");
+      break;
     default:
       Fail("unsupported compression " + std::to_string(l.compression));
   }
@@ -467,6 +474,10 @@ std::vector<uint8_t> ReadChunk(const Layout& l, size_t index, const uint8_t* dat
   if (l.compression == 5) ratio = 4096;
   if (l.compression == 8 || l.compression == 32946) ratio = 1032;
   uint64_t capacity = std::min(expected, count * ratio + 4096);
+  // Fax rows take at least a bit each, however wide they are.
+  if (l.compression >= 2 && l.compression <= 4) {
+    capacity = std::min(expected, row_bytes * std::min<uint64_t>(l.chunk_height, count * 8));
+  }
   if (capacity > kMaxPictureBytes) Fail("strip or tile too large");
 
   const uint8_t* in = data + offset;
@@ -488,6 +499,15 @@ std::vector<uint8_t> ReadChunk(const Layout& l, size_t index, const uint8_t* dat
     case 5:
       produced = Lzw(in, count, &out);
       break;
+    case 2:
+    case 3:
+    case 4: {
+      const FaxMode mode = l.compression == 2   ? FaxMode::kModifiedHuffman
+                           : l.compression == 3 ? FaxMode::kGroup3
+                                                : FaxMode::kGroup4;
+      produced = DecodeFax(mode, l.fax_options, in, count, l.chunk_width, l.chunk_height, &out);
+      break;
+    }
     default:
       produced = Inflate(in, count, &out);
       break;

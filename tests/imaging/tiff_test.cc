@@ -12,6 +12,7 @@
 
 #include "datafile/zip_test_util.h"
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 #include "imaging/picture_test_util.h"
 
 namespace quenvale {
@@ -298,7 +299,13 @@ TEST(TiffTest, MalformedHandMadeFiles) {
   cases.push_back({"LzwCodeBeyondTable",
                    GreyStrip(5, PackCodes({{256, 9}, {10, 9}, {300, 9}})).Build(), "LZW"});
   cases.push_back({"LzwOldStyle", GreyStrip(5, {0x00, 0x01, 0x02, 0x03}).Build(), "old-style"});
-  cases.push_back({"Fax", GreyStrip(3, {1, 2, 3}).Build(), "fax compression"});
+  cases.push_back({"FaxOfGrey", GreyStrip(3, {1, 2, 3}).Build(), "1-bit"});
+  for (const uint32_t tag : {292u, 293u}) {
+    TiffBuilder b = GreyStrip(tag == 292 ? 3 : 4, {0x80});
+    b.fields[2].values = {1};
+    b.Set(static_cast<uint16_t>(tag), 4, {2});
+    cases.push_back({"FaxUncompressedMode", b.Build(), "uncompressed mode"});
+  }
   cases.push_back({"JpegGarbage", GreyStrip(7, {1, 2, 3}).Build(), "JPEG data"});
   {
     TiffBuilder b = GreyStrip(1, {1, 2, 3, 4});
@@ -421,6 +428,181 @@ TEST(TiffTest, TruncatedAtEveryOffsetFailsCleanly) {
         EXPECT_EQ(p.width, 33);
       } catch (const PictureError& e) {
         EXPECT_FALSE(std::string(e.what()).empty());
+      }
+    }
+  }
+}
+
+// ---- CCITT fax ----
+
+// Writers of fax-coded files; %in is a 1-bit, uncompressed, min-is-black TIFF.
+struct FaxCase {
+  const char* name;
+  int width, height;
+  const char* seed;  // ImageMagick options making the colour seed bilevel
+  const char* command;
+};
+
+constexpr char kDither[] = "-monochrome";
+// Long runs of both colours, full rows included, for the make-up codes up to 2560.
+constexpr char kWideRuns[] =
+    "-threshold 50% -fill black -draw 'rectangle 0,2 2899,3' -fill white "
+    "-draw 'rectangle 0,4 2899,5' -fill black -draw 'rectangle 7,6 2000,6' -alpha off -type "
+    "Bilevel";
+
+#define QUENVALE_PILLOW(compression)                         \
+  "/usr/bin/python3 -c 'import sys; from PIL import Image; " \
+  "Image.open(sys.argv[1]).save(sys.argv[2], compression=\"" compression "\")' %in %out"
+
+class TiffFaxTest : public ::testing::TestWithParam<FaxCase> {};
+
+// Pixel for pixel against ImageMagick's reading and against libtiff's, the file decompressed by
+// tiffcp; read through the registry under the fax extension.
+TEST_P(TiffFaxTest, MatchesImageMagickAndLibtiff) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  if (!testutil::HaveCommand("tiffcp")) GTEST_SKIP() << "no tiffcp";
+  const FaxCase& c = GetParam();
+  testutil::TempDir dir;
+  const std::string seed = dir.File("seed.tif"), fax = dir.File("fax.tif");
+  testutil::WriteSeedPicture(seed, c.width, c.height,
+                             std::string(c.seed) + " -depth 1 -compress None");
+  ASSERT_TRUE(RunCommand(Substitute(c.command, seed, fax)));
+  std::string info;
+  ASSERT_TRUE(RunCommand("tiffinfo " + ShellQuote(fax), &info));
+  ASSERT_NE(info.find("CCITT"), std::string::npos) << info;
+
+  const std::vector<uint8_t> bytes = ReadFileBytes(fax);
+  Picture ours;
+  LoadedPictureInfo loaded;
+  ASSERT_TRUE(DecodePicture(bytes.data(), bytes.size(), "page.fax", &ours, &loaded));
+  EXPECT_EQ(loaded.graphic_class, &kTiffGraphicClass);
+  EXPECT_TRUE(testutil::SamePixels(ours, testutil::ReferenceDecode(fax)));
+  const std::string plain = dir.File("plain.tif");
+  ASSERT_TRUE(RunCommand("tiffcp -c none " + ShellQuote(fax) + " " + ShellQuote(plain)));
+  EXPECT_TRUE(testutil::SamePixels(ours, DecodeTiffBytes(ReadFileBytes(plain))));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, TiffFaxTest,
+    ::testing::Values(
+        FaxCase{"TiffcpG3", 97, 61, kDither, "tiffcp -c g3 %in %out"},
+        FaxCase{"TiffcpG3Fill", 97, 61, kDither, "tiffcp -c g3:1d:fill %in %out"},
+        FaxCase{"TiffcpG3TwoDStrips", 97, 61, kDither, "tiffcp -c g3:2d -r 7 %in %out"},
+        FaxCase{"TiffcpG3TwoDFillLsb", 97, 61, kDither, "tiffcp -c g3:2d:fill -f lsb2msb %in %out"},
+        FaxCase{"TiffcpG4", 97, 61, kDither, "tiffcp -c g4 %in %out"},
+        FaxCase{"TiffcpG4TilesLsb", 97, 61, kDither,
+                "tiffcp -t -w 32 -l 16 -f lsb2msb -c g4 %in %out"},
+        FaxCase{"TiffcpG3TwoDTiles", 97, 61, kDither, "tiffcp -t -w 48 -l 32 -c g3:2d %in %out"},
+        FaxCase{"TiffcpG3WideRuns", 2900, 40, kWideRuns, "tiffcp -c g3 %in %out"},
+        FaxCase{"TiffcpG3TwoDWideRuns", 2900, 40, kWideRuns, "tiffcp -c g3:2d:fill %in %out"},
+        FaxCase{"TiffcpG4WideRuns", 2900, 40, kWideRuns, "tiffcp -c g4 %in %out"},
+        FaxCase{"PillowGroup3", 97, 61, kDither, QUENVALE_PILLOW("group3")},
+        FaxCase{"PillowGroup4", 97, 61, kDither, QUENVALE_PILLOW("group4")},
+        FaxCase{"PillowModifiedHuffman", 97, 61, kDither, QUENVALE_PILLOW("tiff_ccitt")},
+        FaxCase{"PillowModifiedHuffmanWide", 2900, 40, kWideRuns, QUENVALE_PILLOW("tiff_ccitt")},
+        FaxCase{"ImageMagickFax", 97, 61, kDither, "convert %in -compress Fax %out"},
+        FaxCase{"ImageMagickGroup4", 97, 61, kDither, "convert %in -compress Group4 %out"}),
+    [](const ::testing::TestParamInfo<FaxCase>& info) { return info.param.name; });
+
+// The one strip of a little-endian single-strip TIFF, as offset and size.
+std::pair<size_t, size_t> OnlyStrip(const std::vector<uint8_t>& bytes) {
+  const size_t ifd = Le32(bytes.data() + 4);
+  size_t offset = 0, count = 0;
+  for (size_t i = 0, n = Le16(bytes.data() + ifd); i < n; ++i) {
+    const uint8_t* e = bytes.data() + ifd + 2 + 12 * i;
+    const uint32_t value = Le16(e + 2) == 3 ? Le16(e + 8) : Le32(e + 8);
+    if (Le16(e) == 273) offset = value;
+    if (Le16(e) == 279) count = value;
+  }
+  return {offset, count};
+}
+
+bool SameRows(const Picture& a, const Picture& b, int from, int to) {
+  const size_t w = static_cast<size_t>(a.width);
+  return std::equal(a.pixels.begin() + from * w, a.pixels.begin() + to * w,
+                    b.pixels.begin() + from * w);
+}
+
+// A strip cut short (its end zeroed, which no mode reads as a code) keeps a run of intact rows
+// and leaves the rest as all-zero rows, and cutting later never keeps fewer rows. Bad codes
+// written over a T.4 strip cost only the rows up to the next EOL.
+TEST(TiffFaxTest, DamagedStripsKeepWhatPrecedesTheDamage) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  if (!testutil::HaveCommand("tiffcp")) GTEST_SKIP() << "no tiffcp";
+  testutil::TempDir dir;
+  const std::string seed = dir.File("seed.tif"), fax = dir.File("fax.tif");
+  testutil::WriteSeedPicture(seed, 97, 61, "-monochrome -depth 1 -compress None");
+  for (const char* compression : {"g3", "g3:2d:fill", "g4"}) {
+    SCOPED_TRACE(compression);
+    ASSERT_TRUE(RunCommand("tiffcp -L -c " + std::string(compression) + " " + ShellQuote(seed) +
+                           " " + ShellQuote(fax)));
+    const std::vector<uint8_t> good = ReadFileBytes(fax);
+    const auto [offset, count] = OnlyStrip(good);
+    ASSERT_GT(count, 100u);
+    ASSERT_LE(offset + count, good.size());
+    const Picture whole = DecodeTiffBytes(good);
+    auto cut_at = [&](size_t cut) {
+      std::vector<uint8_t> bytes = good;
+      std::fill(bytes.begin() + offset + cut, bytes.begin() + offset + count, 0);
+      return DecodeTiffBytes(bytes);
+    };
+    const Picture blank = cut_at(0);
+    int kept_before = 0;
+    for (size_t cut = 0; cut <= count; cut += 7) {
+      const Picture p = cut_at(cut);
+      ASSERT_EQ(p.pixels.size(), whole.pixels.size());
+      int kept = 0;
+      while (kept < p.height && SameRows(p, whole, kept, kept + 1)) ++kept;
+      EXPECT_TRUE(SameRows(p, blank, std::min(kept + 1, p.height), p.height)) << "cut " << cut;
+      EXPECT_GE(kept, kept_before) << "cut " << cut;
+      if (cut >= count / 2) {
+        EXPECT_GE(kept, p.height / 8) << "cut " << cut;
+      }
+      kept_before = kept;
+    }
+    if (std::string(compression) == "g3") {
+      std::vector<uint8_t> bytes = good;
+      std::fill(bytes.begin() + offset + count / 3, bytes.begin() + offset + count / 3 + 6, 0xFF);
+      const Picture p = DecodeTiffBytes(bytes);
+      // Rows the damage swallowed whole shift the rest up.
+      const int y = p.height * 2 / 3;
+      int shift = 0;
+      while (shift <= 2 &&
+             !std::equal(p.pixels.begin() + y * p.width, p.pixels.end() - shift * p.width,
+                         whole.pixels.begin() + (y + shift) * p.width)) {
+        ++shift;
+      }
+      EXPECT_LE(shift, 2);
+      EXPECT_FALSE(testutil::SamePixels(p, whole));
+    }
+  }
+}
+
+// Arbitrary bytes in every mode: each decode ends, with a picture or a PictureError.
+TEST(TiffFaxTest, ArbitraryDataEndsCleanly) {
+  uint32_t state = 12345;
+  auto next = [&] { return state = state * 1103515245u + 12345u; };
+  for (const uint32_t compression : {2u, 3u, 4u}) {
+    for (const uint32_t options : {0u, 1u, 4u, 5u}) {
+      for (const size_t size : {0, 1, 3, 40, 2000}) {
+        std::vector<uint8_t> data(size);
+        for (uint8_t& b : data) b = static_cast<uint8_t>(next() >> 24);
+        if (size == 3) data = {0xFF, 0xFF, 0xFF};
+        if (compression != 3 && options != 0) continue;  // only T4Options has bits to vary
+        TiffBuilder b = GreyStrip(compression, data);
+        b.fields[0].values = {1728};
+        b.fields[1].values = {300};
+        b.fields[2].values = {1};
+        b.Set(compression == 4 ? 293 : 292, 4, {options});
+        SCOPED_TRACE(std::to_string(compression) + "/" + std::to_string(options) + "/" +
+                     std::to_string(size));
+        try {
+          const Picture p = DecodeTiffBytes(b.Build());
+          EXPECT_EQ(p.width, 1728);
+          EXPECT_EQ(p.height, 300);
+        } catch (const PictureError& e) {
+          EXPECT_NE(std::string(e.what()).find("TIFF"), std::string::npos);
+        }
       }
     }
   }
