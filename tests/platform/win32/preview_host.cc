@@ -4,8 +4,9 @@
 // at here). Then the host window goes away and the saver must end with it.
 //   preview_host SCR_PATH
 // With --close it plays whoever ends a running saver instead: "SCR /s" is started, and once its
-// window has been up a while it is sent WM_CLOSE.
-//   preview_host --close SCR_PATH
+// window has been up a while it is sent WM_CLOSE; with --key, the key B as the keyboard sends it
+// (WM_KEYDOWN, then WM_KEYUP), which the saver answers by closing.
+//   preview_host --close|--key SCR_PATH
 // Either way it prints how many milliseconds the saver took to answer ("answered in N ms": its
 // window gone from the screen) and to end ("ended in N ms"). A display without a window manager
 // holds the end of a top-level window back by about two seconds under Wine, which the first
@@ -52,7 +53,7 @@ bool EndsAfter(HANDLE process, HWND saver, DWORD told_at, const char* what) {
   return ended;
 }
 
-int CloseRunningSaver(const char* scr_path) {
+int CloseRunningSaver(const char* scr_path, bool by_key) {
   PROCESS_INFORMATION process{};
   if (!Start("\"" + std::string(scr_path) + "\" /s", &process)) return 2;
   HWND saver = nullptr;
@@ -70,17 +71,25 @@ int CloseRunningSaver(const char* scr_path) {
   PumpUntil(2000, [] { return false; });
   Check(WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT, "the saver is still running");
   const DWORD told_at = GetTickCount();
-  PostMessageA(saver, WM_CLOSE, 0, 0);
-  EndsAfter(process.hProcess, saver, told_at, "the saver ended on WM_CLOSE");
+  if (by_key) {
+    PostMessageA(saver, WM_KEYDOWN, 'B', 1);
+    PostMessageA(saver, WM_KEYUP, 'B', 0xC0000001);
+  } else {
+    PostMessageA(saver, WM_CLOSE, 0, 0);
+  }
+  EndsAfter(process.hProcess, saver, told_at,
+            by_key ? "the saver ended on a key" : "the saver ended on WM_CLOSE");
   return probe::failures == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == "--close") return CloseRunningSaver(argv[2]);
+  if (argc == 3 && (std::string(argv[1]) == "--close" || std::string(argv[1]) == "--key")) {
+    return CloseRunningSaver(argv[2], std::string(argv[1]) == "--key");
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: preview_host [--close] SCR_PATH\n");
+    std::fprintf(stderr, "usage: preview_host [--close|--key] SCR_PATH\n");
     return 2;
   }
   HINSTANCE instance = GetModuleHandleA(nullptr);

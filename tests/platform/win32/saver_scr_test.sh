@@ -16,8 +16,8 @@
 #     it and ends with it; /p without a handle or with one that is no window ends at once;
 #   - "ScreenSaveUsePassword" 1 with a stand-in password.cpl: a refusal keeps the saver running,
 #     an acceptance closes it;
-#   - a data file asking for frames of billions of motion steps: /s ends on WM_CLOSE and /p
-#     with its host, each within a second;
+#   - a data file asking for frames of billions of motion steps: /s ends on WM_CLOSE and on a
+#     key, /p with its host, each within a second;
 #   - /a:1234: the "ScreenSaver" box with the invalid-integer text for the empty handle.
 # Also prints the CPU the saver uses per second of saving.
 #   saver_scr_test.sh WINE_RUN ENGINE_SCR DEMO_DIR DEMO_SETTINGS_TXT PREVIEW_HOST_EXE SAVERPACK
@@ -386,6 +386,7 @@ within_a_second() {
   echo "$what: answered in $ms ms, ended in $ended ms"
 }
 within_a_second "long frames, /s ends on WM_CLOSE" --close "$fast_windows_path"
+within_a_second "long frames, /s ends on a key" --key "$fast_windows_path"
 within_a_second "long frames, /p ends with its host" "$fast_windows_path"
 "$wine_run" reg delete 'HKCU\Software\Fast Saver' /f >/dev/null 2>&1 || true
 
