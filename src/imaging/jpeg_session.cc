@@ -46,7 +46,6 @@ bool CreateJpegDecompressor(JpegSession* session) {
   if (setjmp(session->jump)) return false;
   jpeg_create_decompress(cinfo);
   session->created = true;
-  cinfo->client_data = session;
   // Progressive files keep every coefficient in memory; hold that to the decoded-picture limit.
   cinfo->mem->max_memory_to_use = static_cast<long>(kMaxPictureBytes);
   session->progress.progress_monitor = Progress;

@@ -619,6 +619,8 @@ std::vector<uint8_t> ReadJpegChunk(const Layout& l, size_t index, const uint8_t*
     chunk.tables_size = tables->count;
   }
   const uint64_t row_bytes = ChunkRowBytes(l);
+  // Tiles may be declared far larger than the image: the buffer is held to the picture limit.
+  if (row_bytes > kMaxPictureBytes / l.chunk_height) Fail("strip or tile too large");
   std::vector<uint8_t> out(static_cast<size_t>(row_bytes * l.chunk_height));
   out.resize(DecodeTiffJpegChunk(chunk, data + offset, static_cast<size_t>(count), out.data(),
                                  static_cast<size_t>(row_bytes), out.size()));

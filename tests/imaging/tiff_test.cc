@@ -330,6 +330,15 @@ TEST(TiffTest, MalformedHandMadeFiles) {
     cases.push_back({"ZeroTileWidth", b.Build(), "tile"});
   }
   {
+    // A JPEG tile of 65536 x 65536 over a tiny image: no 4 GiB buffer for it.
+    TiffBuilder b = GreyStrip(7, {1, 2});
+    b.Set(322, 4, {65536});
+    b.Set(323, 4, {65536});
+    b.Set(324, 4, {8});
+    b.Set(325, 4, {2});
+    cases.push_back({"HugeJpegTile", b.Build(), "too large"});
+  }
+  {
     TiffBuilder b = GreyStrip(1, {1, 2});
     b.fields[2].values = {12};
     cases.push_back({"TwelveBits", b.Build(), "12-bit"});
