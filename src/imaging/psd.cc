@@ -47,6 +47,42 @@ inline uint8_t Reduce16Alpha(uint32_t v) { return static_cast<uint8_t>((v + 256)
 // Multiplication of two 8-bit fractions, rounded.
 inline uint32_t Mul255(uint32_t a, uint32_t b) { return (a * b + 127) / 255; }
 
+// Photoshop stores the merged image of a document with transparency blended onto white, and
+// writers that copy it (GIMP among them) do the same; others store the colours as they are. The
+// two are told apart by the pixels: blending onto white leaves every channel at least 255 - alpha
+// and the fully transparent pixels white, which plain colours almost never are.
+bool BlendedOntoWhite(const uint8_t* colour, uint32_t colour_planes, const uint8_t* alpha,
+                      size_t plane_size) {
+  bool any_transparency = false;
+  for (size_t i = 0; i < plane_size; ++i) {
+    const uint32_t a = alpha[i];
+    if (a == 255) continue;
+    any_transparency = true;
+    // One step below the blend's floor is rounding; a transparent pixel must be white.
+    const uint32_t floor = a == 0 ? 255 : 255 - a - 1;
+    for (uint32_t c = 0; c < colour_planes; ++c) {
+      if (colour[c * plane_size + i] < floor) return false;
+    }
+  }
+  return any_transparency;
+}
+
+// Undoes the blend onto white: colour = (stored - (255 - alpha)) * 255 / alpha, rounded.
+void RemoveWhiteMatte(uint8_t* colour, uint32_t colour_planes, const uint8_t* alpha,
+                      size_t plane_size) {
+  for (size_t i = 0; i < plane_size; ++i) {
+    const uint32_t a = alpha[i];
+    if (a == 0 || a == 255) continue;
+    for (uint32_t c = 0; c < colour_planes; ++c) {
+      uint8_t& v = colour[c * plane_size + i];
+      const int32_t lifted = static_cast<int32_t>(v) - static_cast<int32_t>(255 - a);
+      const int32_t value =
+          lifted <= 0 ? 0 : (lifted * 255 + static_cast<int32_t>(a / 2)) / static_cast<int32_t>(a);
+      v = static_cast<uint8_t>(value > 255 ? 255 : value);
+    }
+  }
+}
+
 }  // namespace
 
 Picture DecodePsd(const uint8_t* data, size_t size) {
@@ -169,6 +205,13 @@ Picture DecodePsd(const uint8_t* data, size_t size) {
           dst[x] = alpha_plane ? Reduce16Alpha(v) : Reduce16(v);
         }
       }
+    }
+  }
+
+  if (has_alpha && (mode == kRgb || mode == kGrey)) {
+    const uint8_t* alpha = &planes[colour_channels * plane_size];
+    if (BlendedOntoWhite(planes.data(), colour_channels, alpha, plane_size)) {
+      RemoveWhiteMatte(planes.data(), colour_channels, alpha, plane_size);
     }
   }
 

@@ -2,6 +2,8 @@
 // damaged documents.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,10 @@ using testutil::TempDir;
 using testutil::WriteFileBytes;
 using testutil::WriteSeedPicture;
 
-Picture Decode(const std::vector<uint8_t>& b) { return DecodePsd(b.data(), b.size()); }
+Picture Decode(const std::vector<uint8_t>& b) {
+  testutil::KeepFuzzSeed("psd", b);
+  return DecodePsd(b.data(), b.size());
+}
 
 void Put16(std::vector<uint8_t>& b, uint32_t v) {
   b.push_back(static_cast<uint8_t>(v >> 8));
@@ -139,6 +144,57 @@ TEST(PsdTest, BitmapMode) {
   const Picture reference = ReferenceDecode(dir.File("seed.pbm"));
   EXPECT_TRUE(SamePixels(Decode(psd), reference));
   EXPECT_TRUE(SamePixels(ReferenceDecode(dir.File("bits.psd")), reference));
+}
+
+// The merged image as Photoshop and GIMP store it for a document with transparency: colours
+// blended onto white. Decoding must give the source's colours back, up to what the blend's
+// rounding leaves recoverable (half a step of 255 / alpha), and its alpha exactly.
+TEST(PsdTest, MergedImageBlendedOntoWhiteComesBackUnblended) {
+  QUENVALE_REQUIRE_IMAGEMAGICK();
+  TempDir dir;
+  for (const bool grey : {false, true}) {
+    SCOPED_TRACE(grey ? "grey" : "RGB");
+    const std::string png = dir.File("seed.png");
+    WriteSeedPicture(png, 41, 23,
+                     std::string("-depth 8") + (grey ? " -colorspace Gray" : "") +
+                         " -alpha set -channel A -fx 'i/w' +channel");
+    const Picture source = ReferenceDecode(png);
+    const uint32_t colours = grey ? 1 : 3;
+    std::vector<uint8_t> psd = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0};
+    Put16(psd, colours + 1);
+    Put32(psd, 23);
+    Put32(psd, 41);
+    Put16(psd, 8);
+    Put16(psd, grey ? 1 : 3);
+    Put32(psd, 0);
+    Put32(psd, 0);
+    Put32(psd, 0);
+    Put16(psd, 0);
+    for (uint32_t c = 0; c <= colours; ++c) {
+      for (uint32_t p : source.pixels) {
+        const uint32_t a = p >> 24;
+        const uint32_t v = c == colours ? a : (p >> (c == 0 ? 16 : c == 1 ? 8 : 0)) & 0xFF;
+        psd.push_back(
+            static_cast<uint8_t>(c == colours ? a : (v * a + 255 * (255 - a) + 127) / 255));
+      }
+    }
+    const Picture ours = Decode(psd);
+    ASSERT_EQ(ours.width, source.width);
+    ASSERT_EQ(ours.height, source.height);
+    int worst = 0;
+    for (size_t i = 0; i < ours.pixels.size(); ++i) {
+      const uint32_t a = source.pixels[i] >> 24;
+      ASSERT_EQ(ours.pixels[i] >> 24, a) << "pixel " << i;
+      if (a == 0) continue;
+      for (int shift : {0, 8, 16}) {
+        const int d = std::abs(static_cast<int>((ours.pixels[i] >> shift) & 0xFF) -
+                               static_cast<int>((source.pixels[i] >> shift) & 0xFF));
+        ASSERT_LE(d, static_cast<int>(128 / a) + 1) << "pixel " << i << " alpha " << a;
+        if (a >= 128) worst = std::max(worst, d);
+      }
+    }
+    EXPECT_LE(worst, 1);
+  }
 }
 
 // A 3x1 RGB document with run-length rows: red run, green literal, blue run.
