@@ -17,7 +17,10 @@ using testutil::SamePixels;
 using testutil::TempDir;
 using testutil::WriteSeedPicture;
 
-Picture Decode(const std::vector<uint8_t>& b) { return DecodeAutodesk(b.data(), b.size()); }
+Picture Decode(const std::vector<uint8_t>& b) {
+  testutil::KeepFuzzSeed("autodesk", b);
+  return DecodeAutodesk(b.data(), b.size());
+}
 
 void Put16(std::vector<uint8_t>& b, uint32_t v) {
   b.push_back(static_cast<uint8_t>(v));

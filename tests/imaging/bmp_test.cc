@@ -20,6 +20,7 @@ using testutil::TempDir;
 using testutil::WriteSeedPicture;
 
 Picture DecodeBmpBytes(const std::vector<uint8_t>& bytes) {
+  testutil::KeepFuzzSeed("bmp", bytes);
   return DecodeBmp(bytes.data(), bytes.size());
 }
 
@@ -306,6 +307,7 @@ TEST_P(IcoPeerTest, LargestImageMatchesImageMagick) {
                                    " MIFF:" + testutil::ShellQuote(frame)));
   const std::vector<uint8_t> bytes = ReadFileBytes(path);
   Picture ours;
+  testutil::KeepFuzzSeed("bmp", bytes);
   try {
     ours = DecodeIco(bytes.data(), bytes.size());
   } catch (const PictureError& e) {

@@ -18,7 +18,10 @@ using testutil::TempDir;
 using testutil::WriteFileBytes;
 using testutil::WriteSeedPicture;
 
-Picture Decode(const std::vector<uint8_t>& b) { return DecodeCut(b.data(), b.size()); }
+Picture Decode(const std::vector<uint8_t>& b) {
+  testutil::KeepFuzzSeed("cut", b);
+  return DecodeCut(b.data(), b.size());
+}
 
 void Put16(std::vector<uint8_t>& b, uint32_t v) {
   b.push_back(static_cast<uint8_t>(v));

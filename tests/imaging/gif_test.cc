@@ -21,7 +21,10 @@ using testutil::TempDir;
 using testutil::WriteFileBytes;
 using testutil::WriteSeedPicture;
 
-Picture Decode(const std::vector<uint8_t>& bytes) { return DecodeGif(bytes.data(), bytes.size()); }
+Picture Decode(const std::vector<uint8_t>& bytes) {
+  testutil::KeepFuzzSeed("gif", bytes);
+  return DecodeGif(bytes.data(), bytes.size());
+}
 
 // Where the first image descriptor starts, skipping the global table and extensions.
 size_t FirstImageDescriptor(const std::vector<uint8_t>& gif) {

@@ -25,7 +25,10 @@ using testutil::ShellQuote;
     }                                                                         \
   } while (0)
 
-Picture Decode(const std::vector<uint8_t>& bytes) { return DecodeJpeg(bytes.data(), bytes.size()); }
+Picture Decode(const std::vector<uint8_t>& bytes) {
+  testutil::KeepFuzzSeed("jpeg", bytes);
+  return DecodeJpeg(bytes.data(), bytes.size());
+}
 
 // Reads the binary PPM or PGM that djpeg writes.
 Picture ReadPnm(const std::string& path) {

@@ -24,7 +24,10 @@ using testutil::WriteSeedPicture;
 constexpr size_t kBase = 0x30000;
 constexpr size_t kPacSize = kBase + 768 * 512 * 3 / 2;
 
-Picture Decode(const std::vector<uint8_t>& b) { return DecodePcd(b.data(), b.size()); }
+Picture Decode(const std::vector<uint8_t>& b) {
+  testutil::KeepFuzzSeed("pcd", b);
+  return DecodePcd(b.data(), b.size());
+}
 
 // ImageMagick's reading of a pac. Not ReferenceDecode: a "[0]" scene suffix makes ImageMagick
 // read something other than the base image of a Photo CD pac.

@@ -18,6 +18,7 @@ using testutil::TempDir;
 using testutil::WriteSeedPicture;
 
 Picture DecodePcxBytes(const std::vector<uint8_t>& bytes) {
+  testutil::KeepFuzzSeed("pcx", bytes);
   return DecodePcx(bytes.data(), bytes.size());
 }
 

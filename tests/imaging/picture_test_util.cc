@@ -2,12 +2,29 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace quenvale {
 namespace testutil {
+
+void KeepFuzzSeed(const char* family, const std::vector<uint8_t>& bytes) {
+  static const char* const dir = std::getenv("QUENVALE_FUZZ_SEEDS");
+  // Seeds past a megabyte slow every fuzzing run down more than they add.
+  if (dir == nullptr || *dir == '\0' || bytes.empty() || bytes.size() > (1u << 20)) return;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
+  char name[17];
+  std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
+  const std::filesystem::path folder = std::filesystem::path(dir) / family;
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
 
 void WriteSeedPicture(const std::string& path, int width, int height, const std::string& options) {
   std::ostringstream cmd;

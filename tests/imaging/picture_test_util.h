@@ -43,6 +43,11 @@ struct ByteDamage {
 void ExpectDamageRefused(const std::vector<uint8_t>& good, const std::vector<ByteDamage>& damages,
                          Picture (*decode)(const uint8_t* data, size_t size));
 
+// With QUENVALE_FUZZ_SEEDS set, keeps a copy of every file a decoder test decodes in
+// $QUENVALE_FUZZ_SEEDS/<family>/, named by its content, as seed material for that family's fuzz
+// target (scripts/fuzz-seeds). Does nothing otherwise.
+void KeepFuzzSeed(const char* family, const std::vector<uint8_t>& bytes);
+
 }  // namespace testutil
 }  // namespace quenvale
 

@@ -21,7 +21,10 @@ using testutil::TempDir;
 using testutil::WriteFileBytes;
 using testutil::WriteSeedPicture;
 
-Picture Decode(const std::vector<uint8_t>& bytes) { return DecodePng(bytes.data(), bytes.size()); }
+Picture Decode(const std::vector<uint8_t>& bytes) {
+  testutil::KeepFuzzSeed("png", bytes);
+  return DecodePng(bytes.data(), bytes.size());
+}
 
 bool HasChunk(const std::vector<uint8_t>& png, const char* type) {
   for (size_t pos = 8; pos + 8 <= png.size();) {

@@ -20,6 +20,7 @@ using testutil::TempDir;
 using testutil::WriteSeedPicture;
 
 Picture DecodePpmBytes(const std::vector<uint8_t>& bytes) {
+  testutil::KeepFuzzSeed("ppm", bytes);
   return DecodePpm(bytes.data(), bytes.size());
 }
 Picture DecodePpmText(const std::string& text) {

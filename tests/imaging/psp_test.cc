@@ -33,7 +33,10 @@ using testutil::WriteSeedPicture;
 
 using Bytes = std::vector<uint8_t>;
 
-Picture Decode(const Bytes& b) { return DecodePsp(b.data(), b.size()); }
+Picture Decode(const Bytes& b) {
+  testutil::KeepFuzzSeed("psp", b);
+  return DecodePsp(b.data(), b.size());
+}
 
 void Put16(Bytes& b, uint32_t v) {
   b.push_back(static_cast<uint8_t>(v));

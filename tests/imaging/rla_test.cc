@@ -18,7 +18,10 @@ using testutil::SamePixels;
 using testutil::TempDir;
 using testutil::WriteSeedPicture;
 
-Picture Decode(const std::vector<uint8_t>& b) { return DecodeRla(b.data(), b.size()); }
+Picture Decode(const std::vector<uint8_t>& b) {
+  testutil::KeepFuzzSeed("rla", b);
+  return DecodeRla(b.data(), b.size());
+}
 
 void Set16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   b[at] = static_cast<uint8_t>(v >> 8);

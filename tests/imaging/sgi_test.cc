@@ -20,7 +20,10 @@ using testutil::TempDir;
 using testutil::WriteFileBytes;
 using testutil::WriteSeedPicture;
 
-Picture Decode(const std::vector<uint8_t>& bytes) { return DecodeSgi(bytes.data(), bytes.size()); }
+Picture Decode(const std::vector<uint8_t>& bytes) {
+  testutil::KeepFuzzSeed("sgi", bytes);
+  return DecodeSgi(bytes.data(), bytes.size());
+}
 
 uint32_t Get16(const std::vector<uint8_t>& b, size_t at) { return b[at] << 8 | b[at + 1]; }
 void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v) {

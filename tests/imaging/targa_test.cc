@@ -18,6 +18,7 @@ using testutil::TempDir;
 using testutil::WriteSeedPicture;
 
 Picture DecodeTgaBytes(const std::vector<uint8_t>& bytes) {
+  testutil::KeepFuzzSeed("targa", bytes);
   return DecodeTarga(bytes.data(), bytes.size());
 }
 

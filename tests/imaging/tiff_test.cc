@@ -22,7 +22,10 @@ using testutil::ReadFileBytes;
 using testutil::RunCommand;
 using testutil::ShellQuote;
 
-Picture DecodeTiffBytes(const std::vector<uint8_t>& b) { return DecodeTiff(b.data(), b.size()); }
+Picture DecodeTiffBytes(const std::vector<uint8_t>& b) {
+  testutil::KeepFuzzSeed("tiff", b);
+  return DecodeTiff(b.data(), b.size());
+}
 
 std::string ErrorOf(const std::vector<uint8_t>& bytes) {
   try {
@@ -481,6 +484,7 @@ TEST_P(TiffFaxTest, MatchesImageMagickAndLibtiff) {
   ASSERT_NE(info.find("CCITT"), std::string::npos) << info;
 
   const std::vector<uint8_t> bytes = ReadFileBytes(fax);
+  testutil::KeepFuzzSeed("tiff", bytes);
   Picture ours;
   LoadedPictureInfo loaded;
   ASSERT_TRUE(DecodePicture(bytes.data(), bytes.size(), "page.fax", &ours, &loaded));
@@ -923,6 +927,7 @@ TEST(EpsTest, DecodesItsTiffPreview) {
   testutil::WriteSeedPicture(tiff, 40, 30, "-depth 8 -compress LZW");
   const std::vector<uint8_t> eps = MakeEps(ReadFileBytes(tiff), true);
   ASSERT_EQ(eps[30], '%');
+  testutil::KeepFuzzSeed("tiff", eps);
   const Picture p = DecodeEps(eps.data(), eps.size());
   EXPECT_TRUE(testutil::SamePixels(p, testutil::ReferenceDecode(tiff)));
 }
