@@ -8,12 +8,17 @@
 // (WM_KEYDOWN, then WM_KEYUP), which the saver answers by closing.
 //   preview_host --close|--key SCR_PATH
 // Either way it prints how many milliseconds the saver took to answer ("answered in N ms": its
-// window gone from the screen) and to end ("ended in N ms"). A display without a window manager
+// window gone from the screen) and to end ("ended in N ms"). With --watch nobody is sent
+// anything: once the saver runs it prints "ready", and when its window goes, "gone at T" (T in
+// milliseconds since 1970, the clock a script on the same machine can read when it presses a key
+// through the X server).
+//   preview_host --watch SCR_PATH A display without a window manager
 // holds the end of a top-level window back by about two seconds under Wine, which the first
 // figure leaves out. Prints what it found and exits 0 when every check held, 1 otherwise, 2 on
 // a usage error.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -53,7 +58,16 @@ bool EndsAfter(HANDLE process, HWND saver, DWORD told_at, const char* what) {
   return ended;
 }
 
-int CloseRunningSaver(const char* scr_path, bool by_key) {
+enum class Ending { kClose, kKey, kWatch };
+
+uint64_t UnixMilliseconds() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+  return (ticks - 116444736000000000ull) / 10000;  // 100 ns steps since 1601
+}
+
+int CloseRunningSaver(const char* scr_path, Ending ending) {
   PROCESS_INFORMATION process{};
   if (!Start("\"" + std::string(scr_path) + "\" /s", &process)) return 2;
   HWND saver = nullptr;
@@ -70,31 +84,43 @@ int CloseRunningSaver(const char* scr_path, bool by_key) {
   // Frames are running by now.
   PumpUntil(2000, [] { return false; });
   Check(WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT, "the saver is still running");
+  if (ending == Ending::kWatch) {
+    std::printf("ready\n");
+    std::fflush(stdout);
+    if (PumpUntil(60000, [&] { return !IsWindow(saver) || !IsWindowVisible(saver); })) {
+      std::printf("gone at %llu\n", static_cast<unsigned long long>(UnixMilliseconds()));
+    }
+    EndsAfter(process.hProcess, saver, GetTickCount(), "the saver ended");
+    return probe::failures == 0 ? 0 : 1;
+  }
   const DWORD told_at = GetTickCount();
-  if (by_key) {
+  if (ending == Ending::kKey) {
     PostMessageA(saver, WM_KEYDOWN, 'B', 1);
     PostMessageA(saver, WM_KEYUP, 'B', 0xC0000001);
   } else {
     PostMessageA(saver, WM_CLOSE, 0, 0);
   }
   EndsAfter(process.hProcess, saver, told_at,
-            by_key ? "the saver ended on a key" : "the saver ended on WM_CLOSE");
+            ending == Ending::kKey ? "the saver ended on a key" : "the saver ended on WM_CLOSE");
   return probe::failures == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && (std::string(argv[1]) == "--close" || std::string(argv[1]) == "--key")) {
-    return CloseRunningSaver(argv[2], std::string(argv[1]) == "--key");
+  if (argc == 3) {
+    const std::string mode = argv[1];
+    if (mode == "--close") return CloseRunningSaver(argv[2], Ending::kClose);
+    if (mode == "--key") return CloseRunningSaver(argv[2], Ending::kKey);
+    if (mode == "--watch") return CloseRunningSaver(argv[2], Ending::kWatch);
   }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: preview_host [--close|--key] SCR_PATH\n");
+    std::fprintf(stderr, "usage: preview_host [--close|--key|--watch] SCR_PATH\n");
     return 2;
   }
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  HWND frame = CreateWindowExA(0, "STATIC", "Preview host", WS_OVERLAPPEDWINDOW, 100, 100, 400,
-                               300, nullptr, nullptr, instance, nullptr);
+  HWND frame = CreateWindowExA(0, "STATIC", "Preview host", WS_OVERLAPPEDWINDOW, 100, 100, 400, 300,
+                               nullptr, nullptr, instance, nullptr);
   // The panel's preview area: a plain child control, here 160 x 120 pixels of client area.
   HWND area = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 20, 20, 160, 120, frame,
                               nullptr, instance, nullptr);
@@ -135,8 +161,8 @@ int main(int argc, char** argv) {
     std::printf("host client %ldx%ld, saver at (%ld,%ld) %ldx%ld\n", host_client.right,
                 host_client.bottom, saver_rect.left, saver_rect.top,
                 saver_rect.right - saver_rect.left, saver_rect.bottom - saver_rect.top);
-    Check(saver_rect.left == 0 && saver_rect.top == 0 &&
-              saver_rect.right == host_client.right && saver_rect.bottom == host_client.bottom,
+    Check(saver_rect.left == 0 && saver_rect.top == 0 && saver_rect.right == host_client.right &&
+              saver_rect.bottom == host_client.bottom,
           "it fills the preview area's client area");
     Check(WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT,
           "the saver keeps running while the host is there");
