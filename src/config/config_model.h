@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/font_text.h"
+#include "common/font.h"
 #include "common/strings.h"
 #include "datafile/settings_list.h"
 #include "settings/settings.h"

@@ -26,7 +26,7 @@
 #include <memory>
 #include <string>
 
-#include "common/font_text.h"
+#include "common/font.h"
 
 namespace quenvale {
 

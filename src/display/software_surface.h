@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/font_text.h"
+#include "common/font.h"
 #include "display/freetype_text.h"
 #include "display/surface.h"
 #include "imaging/picture.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "common/font_text.h"
+#include "common/font.h"
 #include "imaging/picture.h"
 
 namespace quenvale {

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/font_text.h"
+#include "common/font.h"
 
 namespace quenvale {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "app/command_line.h"
-#include "common/font_text.h"
+#include "common/font.h"
 #include "platform/win32/gdi_font.h"
 
 namespace quenvale {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "common/font_text.h"
+#include "common/font.h"
 
 namespace quenvale {
 
