@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "settings/file_value_store.h"
+#include "settings/reg_file.h"
 
 namespace {
 

@@ -81,7 +81,8 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
 }
 
 bool EndsWith(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
@@ -240,6 +241,13 @@ void AppendUtf8(uint32_t cp, std::string* out) {
   }
 }
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 uint32_t Cp1252CodePoint(unsigned char byte) {
   static constexpr uint16_t kHigh[32] = {
       0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -247,6 +255,5 @@ uint32_t Cp1252CodePoint(unsigned char byte) {
       0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
   return byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
 }
-
 
 }  // namespace quenvale

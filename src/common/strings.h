@@ -60,6 +60,9 @@ bool IsUtf8(const std::string& text);
 // Appends a code point up to U+10FFFF as UTF-8.
 void AppendUtf8(uint32_t code_point, std::string* out);
 
+// The value of a hexadecimal digit (either case), -1 for any other character.
+int HexDigit(char c);
+
 // The character a Windows-1252 byte stands for. The five bytes the code page leaves undefined
 // (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the control character of the same number, as Windows
 // itself converts them.

@@ -1,4 +1,4 @@
-#include "settings/file_value_store.h"
+#include "platform/posix/file_value_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

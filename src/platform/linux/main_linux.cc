@@ -15,7 +15,7 @@
 #include "platform/linux/linux_command_line.h"
 #include "platform/linux/saver_window_sdl.h"
 #include "platform/linux/single_instance.h"
-#include "settings/file_value_store.h"
+#include "platform/posix/file_value_store.h"
 
 namespace {
 

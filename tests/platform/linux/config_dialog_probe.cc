@@ -13,7 +13,7 @@
 #include "app/command_line.h"
 #include "datafile/zip_file_settings.h"
 #include "platform/linux/config_dialog_gtk.h"
-#include "settings/file_value_store.h"
+#include "platform/posix/file_value_store.h"
 
 namespace {
 

@@ -6,34 +6,16 @@
 // key's writes value by value over what is there now and renames a fresh file over the old one.
 // A file that does not parse is never overwritten; opening it throws ValueStoreError naming the
 // file and the line.
-#ifndef QUENVALE_SETTINGS_FILE_VALUE_STORE_H_
-#define QUENVALE_SETTINGS_FILE_VALUE_STORE_H_
+#ifndef QUENVALE_PLATFORM_POSIX_FILE_VALUE_STORE_H_
+#define QUENVALE_PLATFORM_POSIX_FILE_VALUE_STORE_H_
 
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
+#include "settings/reg_file.h"
 #include "settings/value_store.h"
 
 namespace quenvale {
-
-// A key file's values in file order, one per name (names compare ignoring ASCII case).
-using RegValueList = std::vector<std::pair<std::string, RegistryData>>;
-
-struct RegFileContents {
-  std::string key;  // the key line's path below HKEY_CURRENT_USER as written; empty when none
-  RegValueList values;
-};
-
-// Parses the bytes of a key file (UTF-8 or UTF-16LE with BOM, "REGEDIT4" or version 5.00).
-// `expected_key` is the key path below the root ("Software\Quenvale Demo"); a key line naming
-// any other key is damage. Throws ValueStoreError "<where>:<line>: <what>".
-RegFileContents ParseRegFile(const std::string& bytes, const std::string& where,
-                             const std::string& expected_key);
-
-// The version 5.00 text for `key` (path below HKEY_CURRENT_USER) holding `values`.
-std::string FormatRegFile(const std::string& key, const RegValueList& values);
 
 class FileValueStore : public ValueStore {
  public:
@@ -62,4 +44,4 @@ class FileValueStore : public ValueStore {
 
 }  // namespace quenvale
 
-#endif  // QUENVALE_SETTINGS_FILE_VALUE_STORE_H_
+#endif  // QUENVALE_PLATFORM_POSIX_FILE_VALUE_STORE_H_
