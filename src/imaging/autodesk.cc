@@ -2,6 +2,7 @@
 // components, then one index byte per pixel, left to right, top to bottom. Only the headed form
 // is read; the header-less screen dumps of the earliest versions are refused.
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 namespace {
@@ -38,6 +39,13 @@ Picture DecodeAutodesk(const uint8_t* data, size_t size) {
   picture.Allocate(width, height);
   for (size_t i = 0; i < count; ++i) picture.pixels[i] = palette[pixels[i]];
   return picture;
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool AutodeskAcceptsContent(MemoryStream& stream) {
+  uint8_t h[12];
+  if (!stream.Peek(32, h, sizeof h)) return false;
+  return h[0] == 0x19 && h[1] == 0x91 && h[10] == 8 && h[11] == 0;
 }
 
 }  // namespace quenvale

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 
@@ -52,5 +53,8 @@ Picture DecodeCut(const uint8_t* data, size_t size) {
   }
   return picture;
 }
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool CutAcceptsContent(MemoryStream&) { return false; }
 
 }  // namespace quenvale

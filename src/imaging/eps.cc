@@ -1,6 +1,9 @@
 // EPS: only the TIFF preview that a DOS EPS binary header points to; the PostScript itself is
 // not rendered.
+#include <cstring>
+
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 
@@ -17,6 +20,14 @@ Picture DecodeEps(const uint8_t* data, size_t size) {
     reader.Fail("TIFF preview outside the file");
   }
   return DecodeTiff(data + tiff_offset, tiff_length);
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool EpsAcceptsContent(MemoryStream& stream) {
+  uint8_t h[28];
+  if (!stream.Peek(30, h, sizeof h)) return false;
+  static const uint8_t kMagic[4] = {0xC5, 0xD0, 0xD3, 0xC6};
+  return std::memcmp(h, kMagic, 4) == 0 && Le32(h + 24) != 0;
 }
 
 }  // namespace quenvale

@@ -15,6 +15,14 @@ size_t MemoryStream::Read(void* out, size_t n) {
   return n;
 }
 
+bool MemoryStream::Peek(size_t needed, uint8_t* out, size_t n) {
+  if (Remaining() <= needed) return false;
+  const size_t start = position_;
+  const bool complete = Read(out, n) == n;
+  position_ = start;
+  return complete;
+}
+
 const GraphicClass kBitmapClass = {"Bitmap", nullptr, DecodeBmp};
 const GraphicClass kIconClass = {"Icon", nullptr, DecodeIco};
 const GraphicClass kMetafileClass = {"Metafile", nullptr, DecodeMetafile};
@@ -63,11 +71,10 @@ void FileFormatList::RegisterPictureFormat(const std::string& extension,
 }
 
 void FileFormatList::UnregisterPictureFormat(const std::string& extension) {
-  picture_formats_.erase(std::remove_if(picture_formats_.begin(), picture_formats_.end(),
-                                        [&](const PictureFormat& f) {
-                                          return SameText(f.extension, extension);
-                                        }),
-                         picture_formats_.end());
+  picture_formats_.erase(
+      std::remove_if(picture_formats_.begin(), picture_formats_.end(),
+                     [&](const PictureFormat& f) { return SameText(f.extension, extension); }),
+      picture_formats_.end());
 }
 
 void FileFormatList::AddFileFormat(const std::string& extension,
@@ -75,8 +82,9 @@ void FileFormatList::AddFileFormat(const std::string& extension,
                                    const std::string& individual_description, uint8_t flags,
                                    bool replace, const GraphicClass* graphic_class) {
   if (extension.empty()) return;
-  auto existing = std::find_if(extensions_.begin(), extensions_.end(),
-                               [&](const ExtensionEntry& e) { return SameText(e.extension, extension); });
+  auto existing =
+      std::find_if(extensions_.begin(), extensions_.end(),
+                   [&](const ExtensionEntry& e) { return SameText(e.extension, extension); });
   auto link = [&](ExtensionEntry& entry) {
     ClassEntry& class_entry = ClassEntryFor(graphic_class);
     if (!common_description.empty()) class_entry.description = common_description;
@@ -134,9 +142,10 @@ void FileFormatList::RemoveFileFormat(const std::string& extension,
     Unlink(graphic_class);
   }
   if (extension.empty()) {
-    classes_.erase(std::remove_if(classes_.begin(), classes_.end(),
-                                  [&](const ClassEntry& c) { return c.graphic_class == graphic_class; }),
-                   classes_.end());
+    classes_.erase(
+        std::remove_if(classes_.begin(), classes_.end(),
+                       [&](const ClassEntry& c) { return c.graphic_class == graphic_class; }),
+        classes_.end());
   }
 }
 

@@ -21,6 +21,9 @@ class MemoryStream {
   size_t Remaining() const { return size_ - position_; }
   // Copies up to n bytes from the position on and advances; returns how many were copied.
   size_t Read(void* out, size_t n);
+  // What content tests look at: when more than `needed` bytes remain, copies the next n bytes
+  // into `out` and answers true; the position stays where it was either way.
+  bool Peek(size_t needed, uint8_t* out, size_t n);
   const uint8_t* Data() const { return data_; }
 
  private:
@@ -67,7 +70,7 @@ extern const GraphicClass kCutGraphicClass;
 extern const GraphicClass kPspGraphicClass;
 extern const GraphicClass kPngGraphicClass;
 
-// The content tests, one per codec graphic.
+// The content tests, one per codec graphic, each beside its decoder.
 bool TargaAcceptsContent(MemoryStream& stream);
 bool TiffAcceptsContent(MemoryStream& stream);
 bool EpsAcceptsContent(MemoryStream& stream);

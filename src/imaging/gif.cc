@@ -11,7 +11,9 @@
 #include <cstring>
 #include <vector>
 
+#include "common/strings.h"
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 namespace {
@@ -212,6 +214,13 @@ Picture DecodeGif(const uint8_t* data, size_t size) {
     }
     SkipSubBlocks(in);
   }
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool GifAcceptsContent(MemoryStream& stream) {
+  uint8_t h[3];
+  if (!stream.Peek(22, h, sizeof h)) return false;
+  return UpperCase(std::string(reinterpret_cast<const char*>(h), 3)) == "GIF";
 }
 
 }  // namespace quenvale

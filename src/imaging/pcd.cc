@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 namespace {
@@ -95,6 +96,13 @@ Picture DecodePcd(const uint8_t* data, size_t size) {
     }
   }
   return picture;
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool PcdAcceptsContent(MemoryStream& stream) {
+  uint8_t h[2051];
+  if (!stream.Peek(6144, h, sizeof h)) return false;
+  return std::memcmp(h, "PCD_OPA", 7) == 0 || std::memcmp(h + 2048, "PCD", 3) == 0;
 }
 
 }  // namespace quenvale

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 
@@ -112,6 +113,15 @@ Picture DecodePcx(const uint8_t* data, size_t size) {
     }
   }
   return pic;
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool PcxAcceptsContent(MemoryStream& stream) {
+  uint8_t h[3];
+  if (!stream.Peek(128, h, sizeof h)) return false;
+  const uint8_t version = h[1];
+  return (h[0] == 10 || h[0] == 12) &&
+         (version == 0 || version == 2 || version == 3 || version == 5) && h[2] < 2;
 }
 
 }  // namespace quenvale

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 namespace {
@@ -411,6 +412,14 @@ Picture DecodePng(const uint8_t* data, size_t size) {
     }
   }
   return picture;
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool PngAcceptsContent(MemoryStream& stream) {
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  uint8_t h[8];
+  if (!stream.Peek(8, h, sizeof h)) return false;
+  return std::memcmp(h, kSignature, 8) == 0;
 }
 
 }  // namespace quenvale

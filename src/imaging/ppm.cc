@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 namespace {
@@ -121,6 +122,13 @@ Picture DecodePpm(const uint8_t* data, size_t size) {
     }
   }
   return pic;
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool PpmAcceptsContent(MemoryStream& stream) {
+  uint8_t h[2];
+  if (!stream.Peek(10, h, sizeof h)) return false;
+  return h[0] == 'P' && h[1] >= '1' && h[1] <= '6';
 }
 
 }  // namespace quenvale

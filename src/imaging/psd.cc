@@ -3,7 +3,9 @@
 // lengths, apart from the palette of indexed documents.
 #include <vector>
 
+#include "common/strings.h"
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 namespace {
@@ -245,6 +247,13 @@ Picture DecodePsd(const uint8_t* data, size_t size) {
     picture.pixels[i] = static_cast<uint32_t>(a) << 24 | rgb;
   }
   return picture;
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool PsdAcceptsContent(MemoryStream& stream) {
+  uint8_t h[6];
+  if (!stream.Peek(26, h, sizeof h)) return false;
+  return UpperCase(std::string(reinterpret_cast<const char*>(h), 4)) == "8BPS" && Be16(h + 4) == 1;
 }
 
 }  // namespace quenvale

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <vector>
 
+#include "common/strings.h"
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 namespace {
@@ -437,5 +439,13 @@ class PspParser {
 }  // namespace
 
 Picture DecodePsp(const uint8_t* data, size_t size) { return PspParser(data, size).Decode(); }
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool PspAcceptsContent(MemoryStream& stream) {
+  uint8_t h[34];
+  if (!stream.Peek(36, h, sizeof h)) return false;
+  return SameText(std::string(reinterpret_cast<const char*>(h), 25), "Paint Shop Pro Image File") &&
+         Le16(h + 32) >= 3;
+}
 
 }  // namespace quenvale

@@ -1,8 +1,11 @@
 // Wavefront RLA: a 740-byte big-endian header, a table of one file offset per scanline (bottom
 // row first), and per scanline every channel run-length encoded behind its own 16-bit length.
+#include <cstring>
 #include <vector>
 
+#include "common/strings.h"
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 namespace {
@@ -93,6 +96,24 @@ Picture DecodeRla(const uint8_t* data, size_t size) {
     }
   }
   return picture;
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool RlaAcceptsContent(MemoryStream& stream) {
+  // The revision follows the two windows and six 16-bit fields (frame, storage type, channel,
+  // matte and auxiliary counts); the channel name field is 32 bytes at offset 580 of the
+  // 740-byte header.
+  constexpr size_t kRevision = 26;
+  constexpr size_t kChannelName = 580;
+  uint8_t h[740];
+  if (!stream.Peek(740, h, sizeof h)) return false;
+  if (Be16(h + kRevision) != 0xFFFE) return false;
+  const char* name = reinterpret_cast<const char*>(h + kChannelName);
+  const void* end = std::memchr(name, 0, 32);
+  const size_t length =
+      end == nullptr ? 32 : static_cast<size_t>(static_cast<const char*>(end) - name);
+  const std::string channels = LowerCase(std::string(name, length));
+  return channels == "rgb" || channels == "xyz";
 }
 
 }  // namespace quenvale

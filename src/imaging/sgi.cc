@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 namespace {
@@ -135,6 +136,15 @@ Picture DecodeSgi(const uint8_t* data, size_t size) {
     }
   }
   return picture;
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool SgiAcceptsContent(MemoryStream& stream) {
+  uint8_t h[6];
+  if (!stream.Peek(512, h, sizeof h)) return false;
+  const uint16_t dimension = Be16(h + 4);
+  return h[0] == 0x01 && h[1] == 0xDA && (h[3] == 1 || h[3] == 2) && dimension >= 1 &&
+         dimension <= 3;
 }
 
 }  // namespace quenvale

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 
 namespace quenvale {
 namespace {
@@ -159,6 +160,19 @@ Picture DecodeTarga(const uint8_t* data, size_t size) {
     }
   }
   return pic;
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool TargaAcceptsContent(MemoryStream& stream) {
+  uint8_t h[18];
+  if (!stream.Peek(18, h, sizeof h)) return false;
+  const uint8_t image_type = h[2];
+  const bool type_ok = image_type <= 3 || (image_type >= 9 && image_type <= 11);
+  const uint8_t map_entry = h[7];
+  const bool map_ok = map_entry == 15 || map_entry == 16 || map_entry == 24 || map_entry == 32;
+  const uint8_t depth = h[16];
+  const bool depth_ok = depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
+  return h[1] < 2 && type_ok && map_ok && depth_ok;
 }
 
 }  // namespace quenvale

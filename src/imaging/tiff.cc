@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imaging/decoders.h"
+#include "imaging/format_registry.h"
 #include "imaging/tiff_fax.h"
 #include "imaging/tiff_jpeg.h"
 
@@ -694,6 +695,18 @@ Picture DecodeTiff(const uint8_t* data, size_t size) {
     }
   }
   return picture;
+}
+
+// The content test: whether the bytes from the stream's position on look like this format.
+bool TiffAcceptsContent(MemoryStream& stream) {
+  uint8_t h[8];
+  if (!stream.Peek(8, h, sizeof h)) return false;
+  const bool intel = h[0] == 'I' && h[1] == 'I';
+  const bool motorola = h[0] == 'M' && h[1] == 'M';
+  if (!intel && !motorola) return false;
+  const uint16_t version = intel ? Le16(h + 2) : Be16(h + 2);
+  const uint32_t first_ifd = intel ? Le32(h + 4) : Be32(h + 4);
+  return version == 42 && first_ifd < stream.Remaining();
 }
 
 }  // namespace quenvale
