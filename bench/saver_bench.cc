@@ -8,6 +8,7 @@
 #include "display/software_surface.h"
 #include "imaging/png_writer.h"
 #include "saver/saver.h"
+#include "saver/session.h"
 #include "settings/memory_value_store.h"
 
 namespace quenvale {
@@ -61,8 +62,18 @@ class BenchHost : public DataFileHost {
   }
   void ArchiveMessage(const std::string&) override {}
   int32_t Random(int32_t) override { return 0; }
-  void OpenArchive(ZipArchive& zip, const std::string& path) override { zip.OpenMemory(archive, path); }
+  void OpenArchive(ZipArchive& zip, const std::string& path) override {
+    zip.OpenMemory(archive, path);
+  }
   std::vector<uint8_t> archive;
+};
+
+// A bench saver that cannot start is a broken benchmark.
+class AbortingSessionHost : public SessionHost {
+ public:
+  [[noreturn]] void ReportFailure(const std::string& message) override {
+    throw std::runtime_error(message);
+  }
 };
 
 std::vector<uint8_t> GradientPng(int width, int height) {
@@ -93,21 +104,19 @@ void BM_Frame(benchmark::State& state) {
   host.archive = WriteEncryptedZip(entries, ArchivePasswordFor(host.ExecutablePath()),
                                    [&counter]() { return counter++; });
   ZipFileSettings data(host, SaverMode::smSave);
-  data.ListSets();
   MemoryValueStore store;
-  Settings settings(data, store);
   DefaultRandom random(1);
-  Saver saver(data, settings, SaverMode::smSave, random);
-  saver.SetClientSize(width, height);
-  saver.FormCreate(width, height);
+  AbortingSessionHost session_host;
+  SaverSession session(data, store, SaverMode::smSave, random, session_host);
+  session.Open();
+  session.Start(width, height);
   SoftwareDevice device(width, height);
-  saver.ImageList().Initialized(device);
-  saver.ImageList().Restored();
+  session.Bind(device);
   for (auto _ : state) {
-    saver.FrameTimerTimer(device);
+    session.saver().FrameTimerTimer(device);
     benchmark::DoNotOptimize(device.Screen().pixels.data());
   }
-  settings.Close();
+  session.Close();
 }
 BENCHMARK(BM_Frame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 

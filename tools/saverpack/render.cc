@@ -9,6 +9,7 @@
 #include "display/software_surface.h"
 #include "imaging/png_writer.h"
 #include "saver/saver.h"
+#include "saver/session.h"
 #include "saverpack/saverpack.h"
 #include "settings/memory_value_store.h"
 
@@ -24,8 +25,7 @@ void ParseSize(const std::string& text, int32_t* width, int32_t* height) {
   const size_t x = text.find_first_of("xX");
   int32_t w = 0, h = 0;
   if (x == std::string::npos || !quenvale::TryStrToInt(text.substr(0, x), &w) ||
-      !quenvale::TryStrToInt(text.substr(x + 1), &h) || w < 1 || h < 1 || w > 16384 ||
-      h > 16384) {
+      !quenvale::TryStrToInt(text.substr(x + 1), &h) || w < 1 || h < 1 || w > 16384 || h > 16384) {
     throw Failure("--size wants WIDTHxHEIGHT, each 1 to 16384, not \"" + text + "\"");
   }
   *width = w;
@@ -52,6 +52,12 @@ std::string SimulatedTime(int frame) {
 
 }  // namespace
 
+// Keeps the session's failure, which render then reports as its own.
+struct FailureHost : quenvale::SessionHost {
+  void ReportFailure(const std::string& failure) override { message = failure; }
+  std::string message;
+};
+
 int CommandRender(const Args& args) {
   if (args.positional.size() != 2) {
     throw Failure(
@@ -63,45 +69,37 @@ int CommandRender(const Args& args) {
   if (args.Has("--size")) ParseSize(args.Get("--size"), &width, &height);
   const int32_t frames = PositiveOption(args, "--frames", 60, 100000);
   const int32_t seed = PositiveOption(args, "--seed", 1, INT32_MAX);
-  const quenvale::SaverMode mode = preview ? quenvale::SaverMode::smPreview
-                                           : quenvale::SaverMode::smSave;
+  const quenvale::SaverMode mode =
+      preview ? quenvale::SaverMode::smPreview : quenvale::SaverMode::smSave;
 
   OpenedDataFile file(args.positional[0], ScrNameFor(args, args.positional[0]), mode);
   file.SeedRandom(static_cast<uint32_t>(seed));
   quenvale::ZipFileSettings& data = file.Data();
-  data.ListSets();
-  if (data.Sets().empty()) throw Failure(file.Path() + ": the data file has no image sets");
 
   // The saver's own defaults: no user's stored settings take part.
   quenvale::MemoryValueStore store;
-  std::unique_ptr<quenvale::Settings> loaded;
-  try {
-    loaded = std::make_unique<quenvale::Settings>(data, store);
-  } catch (const std::runtime_error& e) {
-    // A default the settings text gets wrong ("bounce nrImages: 'abc' is not a valid ...").
-    throw Failure(file.Path() + ": " + e.what());
-  }
-  quenvale::Settings& settings = *loaded;
   quenvale::DefaultRandom random(static_cast<uint64_t>(seed));
-  quenvale::Saver saver(data, settings, mode, random);
+  FailureHost host;
+  quenvale::SaverSession session(data, store, mode, random, host);
+  // A default the settings text gets wrong names itself ("bounce nrImages: 'abc' is not ...").
+  if (!session.Open()) throw Failure(file.Path() + ": " + host.message);
+  quenvale::Saver& saver = session.Build();
   int frame = 0;
   saver.SetTimeText([&frame] { return SimulatedTime(frame); });
-  saver.SetClientSize(width, height);
-  try {
-    saver.FormCreate(width, height);
-    if (args.Has("--set")) {
-      const int index = data.IndexOfSet(args.Get("--set"));
-      if (index < 0) throw Failure("no image set named \"" + args.Get("--set") + "\"");
-      data.SelectSet(index);
+  if (!session.Start(width, height)) throw Failure(file.Path() + ": " + host.message);
+  if (args.Has("--set")) {
+    const int index = data.IndexOfSet(args.Get("--set"));
+    if (index < 0) throw Failure("no image set named \"" + args.Get("--set") + "\"");
+    data.SelectSet(index);
+    try {
       saver.LoadSetPictures();
+    } catch (const quenvale::PictureError& e) {
+      throw Failure(file.Path() + ": " + e.what());
     }
-  } catch (const quenvale::PictureError& e) {
-    throw Failure(file.Path() + ": " + e.what());
   }
 
   quenvale::SoftwareDevice device(width, height);
-  saver.ImageList().Initialized(device);
-  saver.ImageList().Restored();
+  session.Bind(device);
 
   std::error_code ec;
   fs::create_directories(args.positional[1], ec);
@@ -130,8 +128,8 @@ int CommandRender(const Args& args) {
   }
   const quenvale::ImageSet* set = data.CurrentSet();
   std::printf("%d frames of %dx%d%s, set \"%s\", seed %d, in %s\n", frames, width, height,
-              preview ? " (preview)" : "", set != nullptr ? set->Name.c_str() : "",
-              seed, args.positional[1].c_str());
+              preview ? " (preview)" : "", set != nullptr ? set->Name.c_str() : "", seed,
+              args.positional[1].c_str());
   return 0;
 }
 

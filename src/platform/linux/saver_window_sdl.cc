@@ -19,14 +19,15 @@
 #include "platform/linux/sdl_device.h"
 #include "platform/linux/stop_signals.h"
 #include "saver/saver.h"
+#include "saver/session.h"
 #include "settings/settings.h"
 
 namespace quenvale {
 
 namespace {
 
-constexpr uint32_t kClockInterval = 1000;
-constexpr int32_t kFrameInterval = 5;
+// SDL counts its ticks unsigned.
+constexpr uint32_t kClockTicks = static_cast<uint32_t>(kClockInterval);
 // The longest the loop sleeps before it looks for a stop signal again.
 constexpr uint32_t kStopCheckInterval = 50;
 // How long one slice of a frame's motion steps may run before input is looked at.
@@ -76,7 +77,7 @@ uint32_t TicksUntil(uint32_t now, uint32_t due) {
   return left > 0 ? static_cast<uint32_t>(left) : 0;
 }
 
-class SdlSaverWindow {
+class SdlSaverWindow : private SessionHost {
  public:
   SdlSaverWindow(const LinuxCommandLine& command_line, LinuxDataFileHost& host, ValueStore& store)
       : options_(command_line), mode_(command_line.command.mode), host_(host), store_(store) {}
@@ -96,7 +97,8 @@ class SdlSaverWindow {
   void ClockTick();
   void RunFrame();
   void Resized();
-  void Report(const std::exception& e);
+  void Report(const std::exception& e) { ReportFailure(e.what()); }
+  void ReportFailure(const std::string& message) override;
   void CloseSettings();
 
   LinuxCommandLine options_;
@@ -104,9 +106,9 @@ class SdlSaverWindow {
   LinuxDataFileHost& host_;
   ValueStore& store_;
   std::unique_ptr<ZipFileSettings> data_file_;
-  std::unique_ptr<Settings> settings_;
   DefaultRandom random_;
-  std::unique_ptr<Saver> saver_;
+  std::unique_ptr<SaverSession> session_;
+  Saver* saver_ = nullptr;  // the session's, once it has started
   bool sdl_started_ = false;
   SDL_Window* window_ = nullptr;
   Window foreign_ = 0;
@@ -114,7 +116,6 @@ class SdlSaverWindow {
   std::unique_ptr<SdlDevice> device_;
   FrameTimer frame_timer_;
   bool running_ = true;
-  bool settings_closed_ = false;
   // Events that came while a frame was under way and wait for its end.
   std::deque<SDL_Event> deferred_;
 };
@@ -160,14 +161,15 @@ int SdlSaverWindow::Run() {
   }
 
   if (!CreateWindow()) return 1;
-  saver_ = std::make_unique<Saver>(*data_file_, *settings_, mode_, random_);
+  bool started = false;
   try {
     device_ = std::make_unique<SdlDevice>(window_);
-    // New sprites go anywhere in the window: the screen in /s, the host's window otherwise.
-    saver_->SetClientSize(device_->Width(), device_->Height());
-    saver_->FormCreate(device_->Width(), device_->Height());
   } catch (const std::exception& e) {
     Report(e);
+  }
+  // New sprites go anywhere in the window: the screen in /s, the host's window otherwise.
+  if (device_ != nullptr) started = session_->Start(device_->Width(), device_->Height());
+  if (!started) {
     // A hack or a preview never ends by itself: its host ends it when it wants the window back.
     if (Foreign()) {
       CatchStopSignals();
@@ -179,8 +181,8 @@ int SdlSaverWindow::Run() {
   // changed that would need saving. From here on it asks the loop to end, so that the settings
   // are written as on any other way out.
   CatchStopSignals();
-  saver_->ImageList().Initialized(*device_);
-  saver_->ImageList().Restored();
+  saver_ = &session_->saver();
+  session_->Bind(*device_);
   frame_timer_.SetInterval(kFrameInterval);
   frame_timer_.SetEnabled(true);
 
@@ -193,7 +195,7 @@ int SdlSaverWindow::Run() {
   }
 
   const int32_t set_change = saver_->SetChangeInterval();
-  uint32_t clock_due = SDL_GetTicks() + kClockInterval;
+  uint32_t clock_due = SDL_GetTicks() + kClockTicks;
   uint32_t set_change_due = SDL_GetTicks() + static_cast<uint32_t>(set_change);
   while (running_) {
     SDL_Event event;
@@ -223,8 +225,8 @@ int SdlSaverWindow::Run() {
     uint32_t now = SDL_GetTicks();
     if (TicksUntil(now, clock_due) == 0) {
       ClockTick();
-      clock_due += kClockInterval;
-      if (TicksUntil(now, clock_due) == 0) clock_due = now + kClockInterval;
+      clock_due += kClockTicks;
+      if (TicksUntil(now, clock_due) == 0) clock_due = now + kClockTicks;
       continue;
     }
     if (set_change > 0 && TicksUntil(now, set_change_due) == 0) {
@@ -238,7 +240,7 @@ int SdlSaverWindow::Run() {
     }
 
     uint32_t wait = std::min(TicksUntil(now, clock_due),
-                             set_change > 0 ? TicksUntil(now, set_change_due) : kClockInterval);
+                             set_change > 0 ? TicksUntil(now, set_change_due) : kClockTicks);
     if (frame_timer_.Enabled()) {
       const uint32_t hold = device_->MillisecondsUntilFrame();
       if (hold == 0 && frame_timer_.Idle(now, nullptr)) {
@@ -259,18 +261,9 @@ int SdlSaverWindow::Run() {
 bool SdlSaverWindow::FormCreate() {
   // A missing or damaged data file ends the process inside the constructor, through the host.
   data_file_ = std::make_unique<ZipFileSettings>(host_, mode_);
-  data_file_->ListSets();
-  try {
-    settings_ = std::make_unique<Settings>(*data_file_, store_);
-  } catch (const std::exception& e) {
-    Report(e);
-    return false;
-  }
-  if (data_file_->Sets().empty()) {
-    if (mode_ != SaverMode::smPreview) host_.ShowError("The data file holds no pictures to show.");
-    return false;
-  }
-  return true;
+  SessionHost& session_host = *this;
+  session_ = std::make_unique<SaverSession>(*data_file_, store_, mode_, random_, session_host);
+  return session_->Open();
 }
 
 bool SdlSaverWindow::CreateWindow() {
@@ -463,21 +456,16 @@ void SdlSaverWindow::Resized() {
   saver_->SetClientSize(device_->Width(), device_->Height());
 }
 
-void SdlSaverWindow::Report(const std::exception& e) {
+void SdlSaverWindow::ReportFailure(const std::string& message) {
   // A hack or a preview says it on standard error only (the host keeps that silent).
   ReleaseInput();
-  host_.ShowError(e.what());
+  host_.ShowError(message);
 }
 
 void SdlSaverWindow::CloseSettings() {
-  if (settings_closed_ || settings_ == nullptr) return;
-  settings_closed_ = true;
+  if (session_ == nullptr) return;
   frame_timer_.SetEnabled(false);
-  try {
-    settings_->Close();
-  } catch (const std::exception& e) {
-    Report(e);
-  }
+  session_->Close();
 }
 
 }  // namespace
