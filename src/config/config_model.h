@@ -219,9 +219,9 @@ class ConfigModel {
   int32_t color_chooser_color_ = clBlack;
   RadioChoice clock_choice_;
   RadioChoice filename_choice_;
-  SpinValue speed_{1, kMaxSpeed};
-  SpinValue nr_images_{1, kMaxSprites};
-  SpinValue set_time_{0, 86400};
+  SpinValue speed_{UserSettingNamed("Speed").min, UserSettingNamed("Speed").max};
+  SpinValue nr_images_{UserSettingNamed("nrImages").min, UserSettingNamed("nrImages").max};
+  SpinValue set_time_{UserSettingNamed("SetTime").min, UserSettingNamed("SetTime").max};
   Font clock_font_;
   Font filename_font_;
 

@@ -57,14 +57,14 @@ std::string LocalTimeText() {
 }
 
 void KeepWithinLimits(Settings& settings, DataFileHost& host) {
-  const auto limit = [&host](int32_t& value, int32_t most, const char* key) {
-    if (value <= most) return;
-    host.Notice(std::string("bounce ") + key + " " + std::to_string(value) +
-                " is more than the saver can show; using " + std::to_string(most));
-    value = most;
-  };
-  limit(settings.NrImages, kMaxSprites, "nrImages");
-  limit(settings.Speed, kMaxSpeed, "Speed");
+  for (const UserSetting& setting : kUserSettings) {
+    if (!setting.saver_limits) continue;
+    int32_t& value = settings.*setting.integer;
+    if (value <= setting.max) continue;
+    host.Notice(std::string(setting.section) + " " + setting.key + " " + std::to_string(value) +
+                " is more than the saver can show; using " + std::to_string(setting.max));
+    value = setting.max;
+  }
 }
 
 Saver::Saver(ZipFileSettings& data_file, Settings& settings, SaverMode mode, RandomSource& random)
@@ -248,7 +248,8 @@ bool Saver::FrameSlice(DrawDevice& device, Clock::time_point deadline) {
     const int32_t steps = FrameSteps(settings_.Speed, Preview());
     steps_left_ = steps >= 0 ? static_cast<int64_t>(steps) + 1 : 0;
   }
-  const int32_t count = std::min<int32_t>(settings_.NrImages, static_cast<int32_t>(sprites_.size()));
+  const int32_t count =
+      std::min<int32_t>(settings_.NrImages, static_cast<int32_t>(sprites_.size()));
   const MotionBounds bounds{client_width_, client_height_, SpriteWidth(), SpriteHeight()};
   // The clock is read every few steps only: a step of a few sprites costs less than reading it.
   constexpr int kStepsPerLook = 8;
@@ -265,7 +266,8 @@ bool Saver::FrameSlice(DrawDevice& device, Clock::time_point deadline) {
   DrawBackground(surface);
   PictureItem& sprite = image_list_.Items(sprite_index_);
   for (int32_t i = 0; i < count; ++i) {
-    sprite.Draw(surface, BankersRound(sprites_[i].Position.X), BankersRound(sprites_[i].Position.Y), 0);
+    sprite.Draw(surface, BankersRound(sprites_[i].Position.X), BankersRound(sprites_[i].Position.Y),
+                0);
   }
   DrawOverlays(surface);
   device.Flip();
@@ -355,10 +357,24 @@ bool Saver::FormKeyDown(uint16_t key) {
 
 bool Saver::IsTableKey(uint16_t key) {
   switch (key) {
-    case kVkLeft: case kVkNumpad4: case kVkRight: case kVkNumpad6: case kVkUp: case kVkNumpad8:
-    case kVkDown: case kVkNumpad2: case kVkAdd: case kVkSubtract: case kVkMultiply:
-    case kVkDivide: case kVkNumpad0: case kVkDecimal: case kVkNumpad5: case kVkNumpad1:
-    case kVkNumpad7: case kVkNumpad9:
+    case kVkLeft:
+    case kVkNumpad4:
+    case kVkRight:
+    case kVkNumpad6:
+    case kVkUp:
+    case kVkNumpad8:
+    case kVkDown:
+    case kVkNumpad2:
+    case kVkAdd:
+    case kVkSubtract:
+    case kVkMultiply:
+    case kVkDivide:
+    case kVkNumpad0:
+    case kVkDecimal:
+    case kVkNumpad5:
+    case kVkNumpad1:
+    case kVkNumpad7:
+    case kVkNumpad9:
       return true;
     default:
       return false;

@@ -1,6 +1,8 @@
 #include "settings/settings.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "datafile/zip_file_settings.h"
 
@@ -16,6 +18,34 @@ FontDialog FontFromText(std::string& text) {
 }
 
 }  // namespace
+
+// The sections are spelt as the settings texts spell them, which the stored names repeat.
+const UserSetting kUserSettings[13] = {
+    {"clock", "clocksettings", UserSetting::kInteger, &Settings::Clock},
+    {"BackgroundColor", "General", UserSetting::kInteger, &Settings::BackgroundColor},
+    {"bounceImages", "bounce", UserSetting::kBoolean, nullptr, &Settings::BounceImages},
+    {"nrImages", "bounce", UserSetting::kInteger, &Settings::NrImages, nullptr, nullptr, 1,
+     kMaxSprites, true},
+    {"Speed", "bounce", UserSetting::kInteger, &Settings::Speed, nullptr, nullptr, 1, kMaxSpeed,
+     true},
+    {"fixedSpeed", "bounce", UserSetting::kBoolean, nullptr, &Settings::FixedSpeed},
+    {"showBackground", "General", UserSetting::kBoolean, nullptr, &Settings::ShowBackground},
+    {"selectedSets", "sets", UserSetting::kText, nullptr, nullptr, &Settings::SelectedSetsText},
+    {"clockFont", "ClockSettings", UserSetting::kText, nullptr, nullptr, &Settings::ClockFontText},
+    {"SetTime", "sets", UserSetting::kInteger, &Settings::SetTime, nullptr, nullptr, 0, 86400},
+    {"filename", "FilenameSettings", UserSetting::kInteger, &Settings::Filename},
+    {"filenameFont", "FilenameSettings", UserSetting::kText, nullptr, nullptr,
+     &Settings::FilenameFontText},
+    {"stretchSmallImages", "backgrounds", UserSetting::kBoolean, nullptr,
+     &Settings::StretchSmallImages},
+};
+
+const UserSetting& UserSettingNamed(const char* key) {
+  for (const UserSetting& setting : kUserSettings) {
+    if (std::strcmp(setting.key, key) == 0) return setting;
+  }
+  std::abort();  // a key the program names that the table lacks
+}
 
 Settings::Settings(ZipFileSettings& data_file, ValueStore& store)
     : DataFile(&data_file), defaults_(data_file.Settings()) {
@@ -39,20 +69,19 @@ void Settings::LoadOrDiscard() {
 
 void Settings::Load() {
   NoBouncingLogos = StrToBool(defaults_.GetValueDef("false", "noBouncingLogos", "bounce"));
-  // This order is the order of the stored values.
-  LoadInteger(Clock, "clock", "clocksettings");
-  LoadInteger(BackgroundColor, "BackgroundColor", "General");
-  LoadBoolean(BounceImages, "bounceImages", "bounce");
-  LoadInteger(NrImages, "nrImages", "bounce");
-  LoadInteger(Speed, "Speed", "bounce");
-  LoadBoolean(FixedSpeed, "fixedSpeed", "bounce");
-  LoadBoolean(ShowBackground, "showBackground", "General");
-  LoadString(SelectedSetsText, "selectedSets", "sets");
-  LoadString(ClockFontText, "clockFont", "ClockSettings");
-  LoadInteger(SetTime, "SetTime", "sets");
-  LoadInteger(Filename, "filename", "FilenameSettings");
-  LoadString(FilenameFontText, "filenameFont", "FilenameSettings");
-  LoadBoolean(StretchSmallImages, "stretchSmallImages", "backgrounds");
+  for (const UserSetting& setting : kUserSettings) {
+    switch (setting.kind) {
+      case UserSetting::kInteger:
+        LoadInteger(this->*setting.integer, setting.key, setting.section);
+        break;
+      case UserSetting::kBoolean:
+        LoadBoolean(this->*setting.boolean, setting.key, setting.section);
+        break;
+      case UserSetting::kText:
+        LoadString(this->*setting.text, setting.key, setting.section);
+        break;
+    }
+  }
 
   ClockFont = FontFromText(ClockFontText);
   FilenameFont = FontFromText(FilenameFontText);

@@ -76,6 +76,27 @@ class Settings {
   bool closed_ = false;
 };
 
+// One setting the user may change: its default's key and section in the settings text (it is
+// stored for the user as "<section> <key>", when its "set<key>" gate is true), the Settings field
+// it fills, and the range the settings dialog gives it.
+struct UserSetting {
+  enum Kind : uint8_t { kInteger, kBoolean, kText };
+  const char* key;
+  const char* section;
+  Kind kind;
+  int32_t Settings::*integer = nullptr;  // the field, by kind
+  bool Settings::*boolean = nullptr;
+  std::string Settings::*text = nullptr;
+  int32_t min = 0;  // the dialog's range, for integers shown in a spin box
+  int32_t max = 0;
+  bool saver_limits = false;  // the saver, too, brings a value above max down to it
+};
+
+// Every user setting, once, in the order of the stored values.
+extern const UserSetting kUserSettings[13];
+// The row of `key` (exact spelling); there is always one for the keys the program names.
+const UserSetting& UserSettingNamed(const char* key);
+
 }  // namespace quenvale
 
 #endif  // QUENVALE_SETTINGS_SETTINGS_H_

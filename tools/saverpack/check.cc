@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "common/strings.h"
 #include "saverpack/saverpack.h"
@@ -13,22 +14,29 @@ namespace saverpack {
 namespace {
 
 // The settings the engines convert with the strict integer conversion: a missing or
-// non-numeric one stops the saver from starting.
+// non-numeric one stops the saver from starting. They are the user's integer settings and
+// "select".
 struct IntegerSetting {
   const char* key;
   const char* section;
   int32_t most;  // above it the saver brings the value down; 0: no such limit
 };
-const IntegerSetting kIntegerSettings[] = {
-    {"clock", "clocksettings", 0}, {"BackgroundColor", "General", 0},
-    {"nrImages", "bounce", quenvale::kMaxSprites}, {"Speed", "bounce", quenvale::kMaxSpeed},
-    {"SetTime", "sets", 0}, {"filename", "FilenameSettings", 0}, {"select", "sets", 0},
-};
+std::vector<IntegerSetting> IntegerSettings() {
+  std::vector<IntegerSetting> settings;
+  for (const quenvale::UserSetting& s : quenvale::kUserSettings) {
+    if (s.kind == quenvale::UserSetting::kInteger) {
+      settings.push_back({s.key, s.section, s.saver_limits ? s.max : 0});
+    }
+  }
+  settings.push_back({"select", "sets", 0});
+  return settings;
+}
 
 // Whether an entry lies directly in "backgrounds", "icons" or "icons\\thumbs" (any case).
 bool InPictureFolder(const std::string& name) {
   const size_t slash = name.rfind('\\');
-  const std::string folder = quenvale::LowerCase(slash == std::string::npos ? "" : name.substr(0, slash));
+  const std::string folder =
+      quenvale::LowerCase(slash == std::string::npos ? "" : name.substr(0, slash));
   return folder == "backgrounds" || folder == "icons" || folder == "icons\\thumbs";
 }
 
@@ -52,19 +60,23 @@ void CheckSettingsText(const std::string& text, Report& report) {
     std::string where = quenvale::Format("settings.txt line %d: ", r.line);
     switch (r.kind) {
       case Remark::kByteOrderMark:
-        report.Warn(where + "starts with a byte-order mark; the first line is not read as "
-                            "written (save the text as ANSI, without a BOM)");
+        report.Warn(where +
+                    "starts with a byte-order mark; the first line is not read as "
+                    "written (save the text as ANSI, without a BOM)");
         break;
       case Remark::kLoneLineFeed:
-        report.Warn(where + "has line ends without CR; everything up to the next CR LF is read "
-                            "as one line (save with CR LF line ends)");
+        report.Warn(where +
+                    "has line ends without CR; everything up to the next CR LF is read "
+                    "as one line (save with CR LF line ends)");
         break;
       case Remark::kBlankAroundEquals:
         report.Warn(where + "blank around \"=\" becomes part of the key or value: " + r.text);
         break;
       case Remark::kCommentCut:
-        report.Warn(where + "\"//\" (or an apostrophe before it) starts a comment, so the value "
-                            "is cut there; write links without \"http://\": " + r.text);
+        report.Warn(where +
+                    "\"//\" (or an apostrophe before it) starts a comment, so the value "
+                    "is cut there; write links without \"http://\": " +
+                    r.text);
         break;
     }
   }
@@ -74,16 +86,17 @@ void CheckSettingValues(const quenvale::SettingsList& settings, Report& report) 
   if (settings.GetValue("title", "general").empty()) {
     report.Warn("settings.txt: no \"title\" in [general]; it names the saver and its settings");
   }
-  for (const IntegerSetting& s : kIntegerSettings) {
+  for (const IntegerSetting& s : IntegerSettings()) {
     const std::string value = settings.GetValue(s.key, s.section);
     int32_t number = 0;
     if (settings.IndexOf(s.key, s.section) < 0) {
-      report.Warn(quenvale::Format("settings.txt: \"%s\" is missing from [%s]; the saver will "
-                                   "not start without a number there",
-                                   s.key, s.section));
+      report.Warn(
+          quenvale::Format("settings.txt: \"%s\" is missing from [%s]; the saver will "
+                           "not start without a number there",
+                           s.key, s.section));
     } else if (!quenvale::TryStrToInt(value, &number)) {
-      report.Warn(quenvale::Format("settings.txt: \"%s\" in [%s] is not a whole number: '%s'", s.key,
-                                   s.section, value.c_str()));
+      report.Warn(quenvale::Format("settings.txt: \"%s\" in [%s] is not a whole number: '%s'",
+                                   s.key, s.section, value.c_str()));
     } else if (s.most > 0 && number > s.most) {
       report.Warn(quenvale::Format("settings.txt: \"%s\" in [%s] is %d; the saver uses at most %d",
                                    s.key, s.section, number, s.most));
@@ -93,8 +106,10 @@ void CheckSettingValues(const quenvale::SettingsList& settings, Report& report) 
   try {
     quenvale::StrToBool(no_logos);
   } catch (const quenvale::ConvertError&) {
-    report.Warn("settings.txt: \"noBouncingLogos\" in [bounce] is neither true, false nor a "
-                "number: '" + no_logos + "'");
+    report.Warn(
+        "settings.txt: \"noBouncingLogos\" in [bounce] is neither true, false nor a "
+        "number: '" +
+        no_logos + "'");
   }
 }
 
@@ -104,13 +119,15 @@ void CheckEntries(quenvale::ZipFileSettings& data, Report& report) {
     const std::string& name = zip.EntryAt(i).FileName;
     if (name == quenvale::kSettingsEntryName) continue;
     if (quenvale::SameText(name, quenvale::kSettingsEntryName)) {
-      report.Warn(name + ": name it \"settings.txt\" in lower case; otherwise it also becomes an "
-                         "image set named \"settings\"");
+      report.Warn(name +
+                  ": name it \"settings.txt\" in lower case; otherwise it also becomes an "
+                  "image set named \"settings\"");
       continue;
     }
     if (!InPictureFolder(name)) {
-      report.Warn(name + ": outside backgrounds, icons and icons\\thumbs; in save mode it makes "
-                         "an image set without pictures");
+      report.Warn(name +
+                  ": outside backgrounds, icons and icons\\thumbs; in save mode it makes "
+                  "an image set without pictures");
     }
   }
 }
@@ -118,7 +135,8 @@ void CheckEntries(quenvale::ZipFileSettings& data, Report& report) {
 void CheckSets(const quenvale::ZipFileSettings& data, const char* mode, const char* picture_folder,
                Report& report) {
   for (const quenvale::ImageSet& set : data.Sets()) {
-    const std::string name = set.Name.empty() ? "(the set with no name)" : "set \"" + set.Name + "\"";
+    const std::string name =
+        set.Name.empty() ? "(the set with no name)" : "set \"" + set.Name + "\"";
     if (set.Backgrounds.empty()) {
       report.Warn(quenvale::Format("%s has no background in %s mode", name.c_str(), mode));
     }
@@ -144,8 +162,9 @@ void CheckPictures(quenvale::ZipFileSettings& data, Report& report) {
         if (zip.LastStatus() != quenvale::ExtractStatus::kOk) {
           report.Warn(zip.LastProblem());
         } else {
-          report.Warn(name + ": not a picture the engine can read (no content test recognises "
-                             "it and its extension is not registered)");
+          report.Warn(name +
+                      ": not a picture the engine can read (no content test recognises "
+                      "it and its extension is not registered)");
         }
       }
     } catch (const quenvale::PictureError& e) {
@@ -157,7 +176,8 @@ void CheckPictures(quenvale::ZipFileSettings& data, Report& report) {
 }  // namespace
 
 int CommandCheck(const Args& args) {
-  if (args.positional.size() != 1) throw Failure("usage: saverpack check SOURCE_DIR|DATAFILE [--scr NAME.scr]");
+  if (args.positional.size() != 1)
+    throw Failure("usage: saverpack check SOURCE_DIR|DATAFILE [--scr NAME.scr]");
   const std::string target = args.positional[0];
   std::unique_ptr<OpenedDataFile> file;
   std::error_code ec;
@@ -171,7 +191,8 @@ int CommandCheck(const Args& args) {
   }
   Report report(target);
   std::string text;
-  if (file->Data().GetEntryText(quenvale::kSettingsEntryName, &text)) CheckSettingsText(text, report);
+  if (file->Data().GetEntryText(quenvale::kSettingsEntryName, &text))
+    CheckSettingsText(text, report);
   CheckSettingValues(file->Data().Settings(), report);
   CheckEntries(file->Data(), report);
   CheckPictures(file->Data(), report);
@@ -184,7 +205,8 @@ int CommandCheck(const Args& args) {
   // A set made only of icons does not exist at all for the preview.
   for (const quenvale::ImageSet& set : file->Data().Sets()) {
     if (!set.Pictures.empty() && preview->IndexOfSet(set.Name) < 0) {
-      report.Warn("set \"" + set.Name + "\" has no background and no picture in icons\\thumbs, "
+      report.Warn("set \"" + set.Name +
+                  "\" has no background and no picture in icons\\thumbs, "
                   "so the preview does not show it");
     }
   }

@@ -880,10 +880,12 @@ int RunConfigDialog(const CommandLine& command_line, HWND app_window) {
     ConfigDialog dialog(*model, host, command_line.parent_window != 0);
     code = dialog.Run();
   }
+  // Settings that could not be written are a failure, whatever the dialog answered (as on Linux).
   try {
     settings->Close();
   } catch (const std::exception& e) {
     data_host.ShowError(e.what());
+    return 1;
   }
   return code;
 }

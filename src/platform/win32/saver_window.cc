@@ -17,6 +17,7 @@
 #include "platform/win32/registry_value_store.h"
 #include "platform/win32/saver_password.h"
 #include "saver/saver.h"
+#include "saver/session.h"
 #include "settings/settings.h"
 
 namespace quenvale {
@@ -26,13 +27,11 @@ namespace {
 constexpr char kWindowClass[] = "QuenvaleSaverWindow";
 constexpr UINT_PTR kClockTimerId = 1;
 constexpr UINT_PTR kSetChangeTimerId = 2;
-constexpr UINT kClockInterval = 1000;
-constexpr int32_t kFrameInterval = 5;
 constexpr int32_t kPreviewWidth = 152;
 // A frame with many motion steps runs in slices this long, with the messages between them.
 constexpr auto kFrameSlice = std::chrono::milliseconds(10);
 
-class SaverWindow {
+class SaverWindow : private SessionHost {
  public:
   SaverWindow(const CommandLine& command_line, HWND app_window)
       : mode_(command_line.mode),
@@ -64,7 +63,8 @@ class SaverWindow {
   void RequestClose();
   void CloseQuery();
   void CloseSettings();
-  void Report(const std::exception& e);
+  void Report(const std::exception& e) { ReportFailure(e.what()); }
+  void ReportFailure(const std::string& message) override;
   int MessageLoop();
 
   SaverMode mode_;
@@ -74,9 +74,9 @@ class SaverWindow {
   Win32DataFileHost host_;
   std::unique_ptr<ZipFileSettings> data_file_;
   RegistryValueStore store_;
-  std::unique_ptr<Settings> settings_;
   DefaultRandom random_;
-  std::unique_ptr<Saver> saver_;
+  std::unique_ptr<SaverSession> session_;
+  Saver* saver_ = nullptr;  // the session's, once it is built
   std::unique_ptr<DirectDrawDevice> device_;
   FrameTimer frame_timer_;
   bool settings_closed_ = false;
@@ -185,20 +185,12 @@ bool SaverWindow::CreateSaverWindow() {
 bool SaverWindow::FormCreate() {
   // A missing or damaged data file ends the process inside the constructor, through the host.
   data_file_ = std::make_unique<ZipFileSettings>(host_, mode_);
-  data_file_->ListSets();
   SetWindowTextA(hwnd_, host_.Title().c_str());
-  try {
-    settings_ = std::make_unique<Settings>(*data_file_, store_);
-  } catch (const std::exception& e) {
-    Report(e);
-    return false;
-  }
-  if (data_file_->Sets().empty()) {
-    host_.ShowError("The data file holds no pictures to show.");
-    return false;
-  }
-  saver_ = std::make_unique<Saver>(*data_file_, *settings_, mode_, random_);
-  SetTimer(hwnd_, kClockTimerId, kClockInterval, nullptr);
+  SessionHost& session_host = *this;
+  session_ = std::make_unique<SaverSession>(*data_file_, store_, mode_, random_, session_host);
+  if (!session_->Open()) return false;
+  saver_ = &session_->Build();
+  SetTimer(hwnd_, kClockTimerId, static_cast<UINT>(kClockInterval), nullptr);
   const int32_t set_change = saver_->SetChangeInterval();
   if (set_change > 0) SetTimer(hwnd_, kSetChangeTimerId, static_cast<UINT>(set_change), nullptr);
 
@@ -210,14 +202,7 @@ bool SaverWindow::FormCreate() {
     width = client.right;
     height = client.bottom;
   }
-  saver_->SetClientSize(width, height);
-  try {
-    saver_->FormCreate(width, height);
-  } catch (const std::exception& e) {
-    Report(e);
-    return false;
-  }
-  return true;
+  return session_->Start(width, height);
 }
 
 bool SaverWindow::EmbedIntoHost() {
@@ -251,8 +236,7 @@ bool SaverWindow::InitializeDevice() {
   }
   Saver& saver = *saver_;
   device_->SetOnRestored([&saver] { saver.ImageList().Restored(); });
-  saver.ImageList().Initialized(*device_);
-  saver.ImageList().Restored();
+  session_->Bind(*device_);
   frame_timer_.SetInterval(kFrameInterval);
   frame_timer_.SetEnabled(true);
   return true;
@@ -359,10 +343,10 @@ int SaverWindow::MessageLoop() {
   }
 }
 
-void SaverWindow::Report(const std::exception& e) {
+void SaverWindow::ReportFailure(const std::string& message) {
   // A preview never shows a box inside the control panel.
   if (Preview()) return;
-  host_.ShowError(e.what());
+  host_.ShowError(message);
   // The keyboard comes back to the saver, so that a key still ends it.
   if (hwnd_ != nullptr && IsWindowVisible(hwnd_)) {
     SetForegroundWindow(hwnd_);
@@ -383,16 +367,12 @@ void SaverWindow::CloseQuery() {
 }
 
 void SaverWindow::CloseSettings() {
-  if (settings_closed_ || settings_ == nullptr) return;
+  if (settings_closed_ || session_ == nullptr || !session_->Opened()) return;
   settings_closed_ = true;
   KillTimer(hwnd_, kClockTimerId);
   KillTimer(hwnd_, kSetChangeTimerId);
   FinalizeDevice();
-  try {
-    settings_->Close();
-  } catch (const std::exception& e) {
-    Report(e);
-  }
+  session_->Close();
 }
 
 LRESULT CALLBACK SaverWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
@@ -472,10 +452,11 @@ LRESULT SaverWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_ERASEBKGND:
       if (device_ != nullptr) return 1;
-      if (settings_ != nullptr) {
+      if (session_ != nullptr && session_->Opened()) {
         RECT client{};
         GetClientRect(hwnd_, &client);
-        HBRUSH brush = CreateSolidBrush(static_cast<COLORREF>(settings_->BackgroundColor));
+        HBRUSH brush =
+            CreateSolidBrush(static_cast<COLORREF>(session_->settings().BackgroundColor));
         FillRect(reinterpret_cast<HDC>(wparam), &client, brush);
         DeleteObject(brush);
         return 1;
