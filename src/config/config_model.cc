@@ -30,38 +30,64 @@ std::vector<GroupTemplate> GroupTemplates() {
   using K = ControlKind;
   return {
       {K::kPanel, "psGeneral", "", 0, {}},
-      {K::kGroupBox, "gbGeneral", "General", 0,
-       {{"pBackgroundColor", 33,
+      {K::kGroupBox,
+       "gbGeneral",
+       "General",
+       0,
+       {{"pBackgroundColor",
+         33,
          {{K::kButton, "btnSetBackgroundColor", "Set background &Color"},
           {K::kColorSwatch, "pBackColor", ""}}},
         {"pShowBackground", 24, {{K::kCheckBox, "cbShowBackground", "Show &Background"}}}}},
-      {K::kGroupBox, "gbFilenameSettings", "Filename Settings", 0,
-       {{"pFilename", 64,
+      {K::kGroupBox,
+       "gbFilenameSettings",
+       "Filename Settings",
+       0,
+       {{"pFilename",
+         64,
          {{K::kRadioGroup, "rgFilenameSettings", ""},
           {K::kButton, "btnSetFilenameFont", "Set Filename &Font"}}},
-        {"pFilenameFont", 42,
+        {"pFilenameFont",
+         42,
          {{K::kLabel, "lFilenameShadow", "Filename example"},
           {K::kLabel, "lFilename", "Filename example"}}}}},
-      {K::kGroupBox, "gbClockSettings", "Clock Settings", 0,
-       {{"pClock", 80,
+      {K::kGroupBox,
+       "gbClockSettings",
+       "Clock Settings",
+       0,
+       {{"pClock",
+         80,
          {{K::kRadioGroup, "rgClockSettings", ""},
           {K::kButton, "btnSetClockFont", "Set Clock &Font"}}},
-        {"pClockFont", 42,
+        {"pClockFont",
+         42,
          {{K::kLabel, "lClockShadow", "00:00:00"}, {K::kLabel, "lClock", "00:00:00"}}}}},
       {K::kPanel, "psBounce", "", 0, {}},
-      {K::kGroupBox, "gbBounce", "Bounce", 0,
-       {{"pSpeed", 30,
+      {K::kGroupBox,
+       "gbBounce",
+       "Bounce",
+       0,
+       {{"pSpeed",
+         30,
          {{K::kLabel, "lBounceSpeed", "Bounce speed:"}, {K::kSpinEdit, "seSpeed", ""}}},
         {"pFixedSpeed", 22, {{K::kCheckBox, "cbFixedSpeed", "Randomized Speed"}}},
-        {"pNrImages", 30,
+        {"pNrImages",
+         30,
          {{K::kLabel, "lSpeed", "Number of images:"}, {K::kSpinEdit, "spNrImages", ""}}},
         {"pBounceImages", 22, {{K::kCheckBox, "cbBounce", "Bounce images"}}}}},
-      {K::kPanel, "pGeneral", "", 1,
+      {K::kPanel,
+       "pGeneral",
+       "",
+       1,
        {{"lMoreInfo", 44, {{K::kLabel, "lMoreInfo", ""}}},
         {"lMoreInfoURL", 30, {{K::kLinkLabel, "lMoreInfoURL", ""}}},
         {"lShortcutkeys", 120, {{K::kLabel, "lShortcutkeys", ""}}}}},
-      {K::kGroupBox, "gbSets", "Sets", 1,
-       {{"pSetTime", 30,
+      {K::kGroupBox,
+       "gbSets",
+       "Sets",
+       1,
+       {{"pSetTime",
+         30,
          {{K::kLabel, "lChangeSetsAfter", "Change set after "},
           {K::kSpinEdit, "seSetTime", ""},
           {K::kLabel, "lSeconds", "seconds"}}},
@@ -98,9 +124,12 @@ const struct {
   const char* control;
   const char* key;
 } kGeneralTexts[] = {
-    {"lTitle", "title"},           {"lVersion", "version"},
-    {"lMoreInfoURL", "moreInfoDisplayURL"}, {"lDisclaimer", "disclaimer"},
-    {"lMoreInfo", "moreInfo"},     {"lCopyrightURL", "copyrighturl"},
+    {"lTitle", "title"},
+    {"lVersion", "version"},
+    {"lMoreInfoURL", "moreInfoDisplayURL"},
+    {"lDisclaimer", "disclaimer"},
+    {"lMoreInfo", "moreInfo"},
+    {"lCopyrightURL", "copyrighturl"},
     {"lCopyright", "copyright"},
 };
 
@@ -177,8 +206,7 @@ StringArray ListedSetNames(ZipFileSettings& data_file) {
   return names;
 }
 
-ConfigModel::ConfigModel(const SettingsList& text, const StringArray& set_names,
-                         Settings& settings)
+ConfigModel::ConfigModel(const SettingsList& text, const StringArray& set_names, Settings& settings)
     : text_(text), settings_(settings), local_time_(LocalTimeText) {
   BuildGroups();
   SetCaptions();
@@ -191,8 +219,8 @@ ConfigModel::ConfigModel(const SettingsList& text, const StringArray& set_names,
 
 void ConfigModel::BuildGroups() {
   using K = ControlKind;
-  fixed_ = {{K::kLinkLabel, "lTitle", ""},     {K::kLabel, "lVersion", ""},
-            {K::kLabel, "lDisclaimer", ""},    {K::kButton, "btnOk", "&Ok"},
+  fixed_ = {{K::kLinkLabel, "lTitle", ""},        {K::kLabel, "lVersion", ""},
+            {K::kLabel, "lDisclaimer", ""},       {K::kButton, "btnOk", "&Ok"},
             {K::kButton, "btnCancel", "&Cancel"}, {K::kLinkLabel, "lCopyrightURL", ""},
             {K::kLabel, "lCopyright", ""}};
   for (const GroupTemplate& t : GroupTemplates()) {
@@ -214,6 +242,31 @@ void ConfigModel::BuildGroups() {
   filename_choice_.Select(0);
   bounce_images = true;
   fixed_speed = true;
+  BindControls();
+}
+
+void ConfigModel::BindControls() {
+  MutableControl("cbShowBackground")->flag = &show_background;
+  MutableControl("cbFixedSpeed")->flag = &fixed_speed;
+  MutableControl("cbBounce")->flag = &bounce_images;
+  MutableControl("seSpeed")->spin = &speed_;
+  MutableControl("spNrImages")->spin = &nr_images_;
+  MutableControl("seSetTime")->spin = &set_time_;
+  MutableControl("rgClockSettings")->choice = &clock_choice_;
+  MutableControl("rgFilenameSettings")->choice = &filename_choice_;
+  MutableControl("btnOk")->action = ControlAction::kOk;
+  MutableControl("btnCancel")->action = ControlAction::kCancel;
+  MutableControl("btnSetBackgroundColor")->action = ControlAction::kChooseColor;
+  for (const char* name : {"btnSetClockFont", "btnSetFilenameFont"}) {
+    MutableControl(name)->action = ControlAction::kChooseFont;
+  }
+  for (const char* name : {"btnSetClockFont", "lClockShadow", "lClock"}) {
+    MutableControl(name)->font = PreviewFont::kClock;
+  }
+  for (const char* name : {"btnSetFilenameFont", "lFilenameShadow", "lFilename"}) {
+    MutableControl(name)->font = PreviewFont::kFilename;
+  }
+  MutableControl("lShortcutkeys")->left_aligned = true;
 }
 
 void ConfigModel::SetCaptions() {
@@ -267,10 +320,9 @@ void ConfigModel::ListSets(const StringArray& set_names) {
     } else if (select == 1) {
       entry.ticked = true;
     }
-    auto at = std::upper_bound(sets_.begin(), sets_.end(), entry,
-                               [](const SetEntry& a, const SetEntry& b) {
-                                 return ListsBefore(a.name, b.name);
-                               });
+    auto at = std::upper_bound(
+        sets_.begin(), sets_.end(), entry,
+        [](const SetEntry& a, const SetEntry& b) { return ListsBefore(a.name, b.name); });
     sets_.insert(at, std::move(entry));
   }
 }
@@ -295,8 +347,8 @@ void ConfigModel::Layout() {
     LayoutGroup(&group);
     int& total = group.column == 0 ? left_total_ : right_total_;
     const int column_left = group.column == 0 ? 0 : kClientWidth - kRightColumnWidth;
-    const int column_width = group.column == 0 ? kClientWidth - kRightColumnWidth
-                                               : kRightColumnWidth;
+    const int column_width =
+        group.column == 0 ? kClientWidth - kRightColumnWidth : kRightColumnWidth;
     group.left = column_left + kColumnBorder;
     group.width = column_width - 2 * kColumnBorder;
     group.top = ColumnsTop() + kColumnBorder + total;

@@ -34,10 +34,26 @@ enum class ControlKind {
   kPanel,
 };
 
+class SpinValue;
+class RadioChoice;
+
+// What a button does when it is pressed.
+enum class ControlAction : uint8_t { kNone, kOk, kCancel, kChooseColor, kChooseFont };
+// The font a font button chooses and a preview label shows.
+enum class PreviewFont : uint8_t { kNone, kClock, kFilename };
+
 struct DialogControl {
   ControlKind kind;
-  std::string name;
+  std::string name;     // names the control for the tests and the probes, nothing else
   std::string caption;  // "&" marks the access key
+  // What the control edits or does, filled in by the model: the dialogs build and read every
+  // control through these.
+  bool* flag = nullptr;           // a check box's value
+  SpinValue* spin = nullptr;      // a spin edit's value and range
+  RadioChoice* choice = nullptr;  // a radio group's items and selection
+  ControlAction action = ControlAction::kNone;
+  PreviewFont font = PreviewFont::kNone;
+  bool left_aligned = false;  // a text of the right column read from the left (else centred)
 };
 
 // One optional row of a group; its gate key is "set" + StripNamePrefix(name).
@@ -201,6 +217,7 @@ class ConfigModel {
  private:
   DialogControl* MutableControl(const std::string& name);
   void BuildGroups();
+  void BindControls();
   void SetCaptions();
   void LoadValues();
   void SetTexts();

@@ -203,6 +203,34 @@ INSTANTIATE_TEST_SUITE_P(Spellings, GateCaseTest,
                                 std::make_pair("[CLOCKSETTINGS]", "SETCLOCK=TRUE"),
                                 std::make_pair("[ClockSettings]", "SetClock=tRuE")));
 
+// The dialogs build every control from what it carries, so no control that edits or does
+// something may come without it.
+TEST(ConfigModelControlsTest, EveryEditingControlCarriesWhatItEdits) {
+  Dialog dialog(SettingsText());
+  int editing = 0;
+  for (const DialogGroup& group : dialog.model->Groups()) {
+    for (const DialogRow& row : group.rows) {
+      for (const DialogControl& c : row.controls) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.kind == ControlKind::kCheckBox, c.flag != nullptr);
+        EXPECT_EQ(c.kind == ControlKind::kSpinEdit, c.spin != nullptr);
+        EXPECT_EQ(c.kind == ControlKind::kRadioGroup, c.choice != nullptr);
+        if (c.kind == ControlKind::kButton) {
+          EXPECT_NE(c.action, ControlAction::kNone);
+        }
+        if (c.action == ControlAction::kChooseFont) {
+          EXPECT_NE(c.font, PreviewFont::kNone);
+        }
+        editing += c.flag != nullptr || c.spin != nullptr || c.choice != nullptr;
+      }
+    }
+  }
+  EXPECT_EQ(editing, 8);  // three check boxes, three spin edits, two radio groups
+  for (const char* name : {"btnOk", "btnCancel"}) {
+    EXPECT_NE(dialog.model->FindControl(name)->action, ControlAction::kNone) << name;
+  }
+}
+
 TEST(ConfigModelLayoutTest, ShownRowsAndGroupsStackWithoutGaps) {
   // A hidden row in the middle of a group and a hidden group in the middle of a column.
   Dialog dialog(SettingsText(

@@ -41,6 +41,8 @@ constexpr int kSpinWidth = 70;
 constexpr int kFontButtonWidth = 66;  // beside a radio group, its caption in two lines
 constexpr int kFontButtonHeight = 36;
 constexpr int kUnitLabelWidth = 44;  // "seconds" after the set time
+// Where a button keeps the model's control it stands for.
+constexpr char kControlKey[] = "quenvale-control";
 constexpr int kDialogButtonWidth = 81;
 constexpr int kDialogButtonHeight = 28;
 constexpr int kVersionWidth = 160;
@@ -133,12 +135,13 @@ class ConfigDialog {
   void BuildGroup(GtkWidget* column, int column_left, const DialogGroup& group);
   void BuildRow(GtkWidget* column, int x, int y, int width, const DialogRow& row);
   GtkWidget* NewLinkLabel(const std::string& name, const Font& font, int width);
-  GtkWidget* NewButton(const std::string& name);
-  GtkWidget* NewCheckBox(const std::string& name);
-  GtkWidget* NewSpin(const std::string& name);
-  GtkWidget* NewRadioGroup(const std::string& name);
+  GtkWidget* NewButton(const DialogControl& control);
+  GtkWidget* NewCheckBox(const DialogControl& control);
+  GtkWidget* NewSpin(const DialogControl& control);
+  GtkWidget* NewRadioGroup(const DialogControl& control);
   GtkWidget* NewSetsList();
-  GtkWidget* NewPreview(const std::string& name, int width, int height);
+  GtkWidget* NewPreview(const DialogControl& shadow, const DialogControl& label, int width,
+                        int height);
   void SetTransientFor(uint32_t parent_window);
   void ApplyPreviewFonts();
   void Close(bool ok);
@@ -246,8 +249,8 @@ void ConfigDialog::Build() {
         columns_height);
 
   const int buttons_top = model_.ButtonsTop();
-  GtkWidget* ok = NewButton("btnOk");
-  GtkWidget* cancel = NewButton("btnCancel");
+  GtkWidget* ok = NewButton(*model_.FindControl("btnOk"));
+  GtkWidget* cancel = NewButton(*model_.FindControl("btnCancel"));
   Place(root, ok, width - 2 * kDialogButtonWidth - 16, buttons_top, kDialogButtonWidth,
         kDialogButtonHeight);
   Place(root, cancel, width - kDialogButtonWidth - 8, buttons_top, kDialogButtonWidth,
@@ -290,7 +293,7 @@ void ConfigDialog::BuildRow(GtkWidget* column, int x, int y, int width, const Di
   if (controls.size() == 2 && kind(0) == ControlKind::kButton &&
       kind(1) == ControlKind::kColorSwatch) {
     const int swatch_width = 50;
-    Place(column, NewButton(controls[0].name), x, y + 4, width - swatch_width - 8, kButtonHeight);
+    Place(column, NewButton(controls[0]), x, y + 4, width - swatch_width - 8, kButtonHeight);
     GtkWidget* frame = gtk_frame_new(nullptr);
     gtk_frame_set_shadow_type(GTK_FRAME(frame), GTK_SHADOW_IN);
     swatch_ = gtk_drawing_area_new();
@@ -298,11 +301,11 @@ void ConfigDialog::BuildRow(GtkWidget* column, int x, int y, int width, const Di
     gtk_container_add(GTK_CONTAINER(frame), swatch_);
     Place(column, frame, x + width - swatch_width, y + 4, swatch_width, kButtonHeight);
   } else if (controls.size() == 1 && kind(0) == ControlKind::kCheckBox) {
-    Place(column, NewCheckBox(controls[0].name), x, y + 2, width, height - 4);
+    Place(column, NewCheckBox(controls[0]), x, y + 2, width, height - 4);
   } else if (controls.size() == 2 && kind(0) == ControlKind::kRadioGroup) {
     const int group_width = width - kFontButtonWidth - 4;
-    Place(column, NewRadioGroup(controls[0].name), x, y, group_width, height - 4);
-    GtkWidget* button = NewButton(controls[1].name);
+    Place(column, NewRadioGroup(controls[0]), x, y, group_width, height - 4);
+    GtkWidget* button = NewButton(controls[1]);
     GtkWidget* caption = gtk_bin_get_child(GTK_BIN(button));
     if (caption != nullptr && GTK_IS_LABEL(caption)) {
       gtk_label_set_ellipsize(GTK_LABEL(caption), PANGO_ELLIPSIZE_NONE);
@@ -314,10 +317,10 @@ void ConfigDialog::BuildRow(GtkWidget* column, int x, int y, int width, const Di
   } else if (controls.size() == 2 && kind(0) == ControlKind::kLabel &&
              kind(1) == ControlKind::kLabel) {
     // The preview: the label over its shadow, both in one area.
-    GtkWidget* area = NewPreview(controls[1].name, width, height - 4);
+    GtkWidget* area = NewPreview(controls[0], controls[1], width, height - 4);
     Place(column, area, x, y + 2, width, height - 4);
   } else if (kind(0) == ControlKind::kLabel && kind(1) == ControlKind::kSpinEdit) {
-    GtkWidget* spin = NewSpin(controls[1].name);
+    GtkWidget* spin = NewSpin(controls[1]);
     GtkWidget* label = gtk_label_new_with_mnemonic(MnemonicLabel(controls[0].caption).c_str());
     gtk_label_set_mnemonic_widget(GTK_LABEL(label), spin);
     gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
@@ -342,8 +345,7 @@ void ConfigDialog::BuildRow(GtkWidget* column, int x, int y, int width, const Di
     Place(column, NewLinkLabel(name, ConfigModel::LinkFont(name), width), x, y, width, height);
   } else if (controls.size() == 1 && kind(0) == ControlKind::kLabel) {
     // The texts of the right column: the help text reads left-aligned, the rest centred.
-    const bool help = controls[0].name == "lShortcutkeys";
-    GtkWidget* label = NewLabel(controls[0].caption, help ? 0.0f : 0.5f, true);
+    GtkWidget* label = NewLabel(controls[0].caption, controls[0].left_aligned ? 0.0f : 0.5f, true);
     GtkWidget* area = NewArea(width, height);
     Place(area, label, 0, 0, width, height);
     Place(column, area, x, y, width, height);
@@ -381,21 +383,19 @@ GtkWidget* ConfigDialog::NewLinkLabel(const std::string& name, const Font& start
   return box;
 }
 
-GtkWidget* ConfigDialog::NewButton(const std::string& name) {
-  GtkWidget* button = gtk_button_new_with_mnemonic(MnemonicLabel(model_.Caption(name)).c_str());
-  gtk_widget_set_name(button, name.c_str());
+GtkWidget* ConfigDialog::NewButton(const DialogControl& control) {
+  GtkWidget* button = gtk_button_new_with_mnemonic(MnemonicLabel(control.caption).c_str());
+  gtk_widget_set_name(button, control.name.c_str());
+  // The model outlives the dialog, and with it the control the button stands for.
+  g_object_set_data(G_OBJECT(button), kControlKey, const_cast<DialogControl*>(&control));
   FitButtonCaption(button);
   g_signal_connect(button, "clicked", G_CALLBACK(OnButton), this);
   return button;
 }
 
-GtkWidget* ConfigDialog::NewCheckBox(const std::string& name) {
-  bool* field = name == "cbShowBackground" ? &model_.show_background
-                : name == "cbFixedSpeed"   ? &model_.fixed_speed
-                : name == "cbBounce"       ? &model_.bounce_images
-                                           : nullptr;
-  GtkWidget* check =
-      gtk_check_button_new_with_mnemonic(MnemonicLabel(model_.Caption(name)).c_str());
+GtkWidget* ConfigDialog::NewCheckBox(const DialogControl& control) {
+  bool* field = control.flag;
+  GtkWidget* check = gtk_check_button_new_with_mnemonic(MnemonicLabel(control.caption).c_str());
   FitButtonCaption(check);
   if (field != nullptr) {
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(check), *field);
@@ -404,10 +404,9 @@ GtkWidget* ConfigDialog::NewCheckBox(const std::string& name) {
   return check;
 }
 
-GtkWidget* ConfigDialog::NewSpin(const std::string& name) {
-  SpinValue* value = name == "seSpeed"      ? &model_.SpeedValue()
-                     : name == "spNrImages" ? &model_.NrImagesValue()
-                                            : &model_.SetTimeValue();
+GtkWidget* ConfigDialog::NewSpin(const DialogControl& control) {
+  SpinValue* value = control.spin;
+  const std::string& name = control.name;
   GtkWidget* spin = gtk_spin_button_new_with_range(value->min(), value->max(), 1);
   gtk_spin_button_set_digits(GTK_SPIN_BUTTON(spin), 0);
   gtk_spin_button_set_value(GTK_SPIN_BUTTON(spin), value->value());
@@ -419,9 +418,8 @@ GtkWidget* ConfigDialog::NewSpin(const std::string& name) {
   return spin;
 }
 
-GtkWidget* ConfigDialog::NewRadioGroup(const std::string& name) {
-  RadioChoice* choice =
-      name == "rgClockSettings" ? &model_.ClockChoice() : &model_.FilenameChoice();
+GtkWidget* ConfigDialog::NewRadioGroup(const DialogControl& control) {
+  RadioChoice* choice = control.choice;
   GtkWidget* frame = gtk_frame_new(nullptr);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   gtk_container_set_border_width(GTK_CONTAINER(box), 1);
@@ -470,13 +468,13 @@ GtkWidget* ConfigDialog::NewSetsList() {
   return scrolled;
 }
 
-GtkWidget* ConfigDialog::NewPreview(const std::string& name, int width, int height) {
-  const bool clock = name == "lClock";
+GtkWidget* ConfigDialog::NewPreview(const DialogControl& shadow_control,
+                                    const DialogControl& label_control, int width, int height) {
+  const bool clock = label_control.font == PreviewFont::kClock;
   GtkWidget* area = NewArea(width, height);
-  GtkWidget* shadow =
-      NewLabel(model_.Caption(clock ? "lClockShadow" : "lFilenameShadow"), 0.0f, false);
-  GtkWidget* label = NewLabel(model_.Caption(name), 0.0f, false);
-  gtk_widget_set_name(label, name.c_str());
+  GtkWidget* shadow = NewLabel(shadow_control.caption, 0.0f, false);
+  GtkWidget* label = NewLabel(label_control.caption, 0.0f, false);
+  gtk_widget_set_name(label, label_control.name.c_str());
   gtk_label_set_ellipsize(GTK_LABEL(shadow), PANGO_ELLIPSIZE_NONE);
   gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_NONE);
   gtk_label_set_yalign(GTK_LABEL(shadow), 0.0f);
@@ -567,17 +565,24 @@ void ConfigDialog::ChooseFont(bool clock) {
 
 void ConfigDialog::OnButton(GtkWidget* button, gpointer self) {
   ConfigDialog& dialog = *static_cast<ConfigDialog*>(self);
-  const std::string name = gtk_widget_get_name(button);
-  if (name == "btnOk") {
-    dialog.Close(true);
-  } else if (name == "btnCancel") {
-    dialog.Close(false);
-  } else if (name == "btnSetBackgroundColor") {
-    dialog.ChooseColor();
-  } else if (name == "btnSetClockFont") {
-    dialog.ChooseFont(true);
-  } else if (name == "btnSetFilenameFont") {
-    dialog.ChooseFont(false);
+  const auto* control =
+      static_cast<const DialogControl*>(g_object_get_data(G_OBJECT(button), kControlKey));
+  if (control == nullptr) return;
+  switch (control->action) {
+    case ControlAction::kOk:
+      dialog.Close(true);
+      break;
+    case ControlAction::kCancel:
+      dialog.Close(false);
+      break;
+    case ControlAction::kChooseColor:
+      dialog.ChooseColor();
+      break;
+    case ControlAction::kChooseFont:
+      dialog.ChooseFont(control->font == PreviewFont::kClock);
+      break;
+    case ControlAction::kNone:
+      break;
   }
 }
 

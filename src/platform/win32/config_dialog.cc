@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/config_model.h"
@@ -157,7 +158,8 @@ class ConfigDialog {
            const std::string& name = std::string(), int id = 0);
   void AddRadios(const RadioChoice& choice, std::vector<HWND>* radios, int x, int y, int width,
                  int button_top);
-  void AddCheckBox(const std::string& name, bool checked, int x, int y, int width);
+  void AddCheckBox(const DialogControl& control, int x, int y, int width);
+  void AddButton(const DialogControl& control, int x, int y, int width, int height);
   void AddSpin(const std::string& name, SpinValue* value, int x, int y, int width);
   void AddSetsList(int x, int y, int width, int height);
   void AddLink(const std::string& name, int font, DWORD align, int x, int y, int width, int height);
@@ -192,11 +194,12 @@ class ConfigDialog {
 
   std::vector<Placed> placed_;
   std::map<std::string, HWND> named_;
-  std::map<int, std::string> id_names_;
   std::map<HWND, std::string> links_;
   std::map<HWND, int32_t> text_colors_;
   std::array<Font, kFontSlotCount> fonts_;
   std::array<HFONT, kFontSlotCount> font_handles_{};
+  std::vector<std::pair<HWND, bool*>> check_boxes_;  // and the value each edits
+  std::map<HWND, const DialogControl*> buttons_;     // the rows' buttons, by what they do
   std::vector<HWND> clock_radios_;
   std::vector<HWND> filename_radios_;
   std::vector<Spin> spins_;
@@ -294,7 +297,6 @@ HWND ConfigDialog::Add(const char* window_class, const std::string& text, DWORD 
   placed_.push_back({control, RECT{x, y, x + width, y + height}, font});
   if (!name.empty()) {
     named_[name] = control;
-    id_names_[id] = name;
   }
   return control;
 }
@@ -344,61 +346,57 @@ void ConfigDialog::BuildRow(const DialogGroup& group, const DialogRow& row) {
   const int x1 = group.left + group.width - margin;
   const int y = group.top + row.top;
   const int h = row.height;
-  const std::string& name = row.name;
-  if (name == "pBackgroundColor") {
+  // Rows are told apart by the kinds of their controls; the controls carry what they edit.
+  const std::vector<DialogControl>& c = row.controls;
+  const auto kind = [&c](size_t i) { return i < c.size() ? c[i].kind : ControlKind::kPanel; };
+  if (kind(0) == ControlKind::kButton && kind(1) == ControlKind::kColorSwatch) {
     const int button_width = 130;
-    Add("BUTTON", model_.Caption("btnSetBackgroundColor"), BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0,
-        x0, y + 4, button_width, kButtonHeight, kDialogFont, "btnSetBackgroundColor");
-    swatch_ =
-        Add("STATIC", "", SS_SUNKEN, 0, x0 + button_width + kFrameMargin, y + 4,
-            x1 - (x0 + button_width + kFrameMargin), kButtonHeight, kDialogFont, "pBackColor");
+    AddButton(c[0], x0, y + 4, button_width, kButtonHeight);
+    swatch_ = Add("STATIC", "", SS_SUNKEN, 0, x0 + button_width + kFrameMargin, y + 4,
+                  x1 - (x0 + button_width + kFrameMargin), kButtonHeight, kDialogFont, c[1].name);
     swatch_brush_ = CreateSolidBrush(ColorRefOf(model_.BackgroundColor()));
-  } else if (name == "pShowBackground") {
-    AddCheckBox("cbShowBackground", model_.show_background, x0, y + 2, x1 - x0);
-  } else if (name == "pFixedSpeed") {
-    AddCheckBox("cbFixedSpeed", model_.fixed_speed, x0, y + 2, x1 - x0);
-  } else if (name == "pBounceImages") {
-    AddCheckBox("cbBounce", model_.bounce_images, x0, y + 2, x1 - x0);
-  } else if (name == "pFilename" || name == "pClock") {
-    const bool clock = name == "pClock";
+  } else if (c.size() == 1 && kind(0) == ControlKind::kCheckBox) {
+    AddCheckBox(c[0], x0, y + 2, x1 - x0);
+  } else if (kind(0) == ControlKind::kRadioGroup && kind(1) == ControlKind::kButton) {
+    const bool clock = c[1].font == PreviewFont::kClock;
     const int button_top = y + h - kButtonHeight - 2;
-    AddRadios(clock ? model_.ClockChoice() : model_.FilenameChoice(),
-              clock ? &clock_radios_ : &filename_radios_, x0, y + 2, x1 - x0, button_top);
-    const char* button = clock ? "btnSetClockFont" : "btnSetFilenameFont";
-    Add("BUTTON", model_.Caption(button), BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0,
-        x1 - kFontButtonWidth, button_top, kFontButtonWidth, kButtonHeight, kDialogFont, button);
-  } else if (name == "pFilenameFont" || name == "pClockFont") {
-    const bool clock = name == "pClockFont";
-    HWND preview =
-        Add("STATIC", "", SS_OWNERDRAW, 0, x0, y + 2, x1 - x0, h - 4,
-            clock ? kClockPreviewFont : kFilenamePreviewFont, clock ? "lClock" : "lFilename");
+    AddRadios(*c[0].choice, clock ? &clock_radios_ : &filename_radios_, x0, y + 2, x1 - x0,
+              button_top);
+    AddButton(c[1], x1 - kFontButtonWidth, button_top, kFontButtonWidth, kButtonHeight);
+  } else if (c.size() == 2 && kind(0) == ControlKind::kLabel && kind(1) == ControlKind::kLabel) {
+    // A font's preview; its shadow is drawn with it.
+    const bool clock = c[1].font == PreviewFont::kClock;
+    HWND preview = Add("STATIC", "", SS_OWNERDRAW, 0, x0, y + 2, x1 - x0, h - 4,
+                       clock ? kClockPreviewFont : kFilenamePreviewFont, c[1].name);
     (clock ? clock_preview_ : filename_preview_) = preview;
-  } else if (name == "pSpeed" || name == "pNrImages") {
-    const bool speed = name == "pSpeed";
-    const char* label = speed ? "lBounceSpeed" : "lSpeed";
-    Add("STATIC", model_.Caption(label), SS_LEFT, 0, x0, y + 7, x1 - x0 - kSpinWidth - 4, 16,
-        kDialogFont, label);
-    AddSpin(speed ? "seSpeed" : "spNrImages",
-            speed ? &model_.SpeedValue() : &model_.NrImagesValue(), x1 - kSpinWidth, y + 4,
-            kSpinWidth);
-  } else if (name == "pSetTime") {
-    const std::string before = model_.Caption("lChangeSetsAfter");
+  } else if (c.size() == 2 && kind(0) == ControlKind::kLabel && kind(1) == ControlKind::kSpinEdit) {
+    Add("STATIC", c[0].caption, SS_LEFT, 0, x0, y + 7, x1 - x0 - kSpinWidth - 4, 16, kDialogFont,
+        c[0].name);
+    AddSpin(c[1].name, c[1].spin, x1 - kSpinWidth, y + 4, kSpinWidth);
+  } else if (c.size() == 3 && kind(1) == ControlKind::kSpinEdit) {
+    // "Change set after [n] seconds": the label as wide as its text.
     const int spin_width = 70;
     const int label_width =
-        std::min(MeasureText(before, fonts_[kDialogFont]) + 4, x1 - x0 - spin_width - 40);
-    Add("STATIC", before, SS_LEFT, 0, x0, y + 7, label_width, 16, kDialogFont, "lChangeSetsAfter");
-    AddSpin("seSetTime", &model_.SetTimeValue(), x0 + label_width, y + 4, spin_width);
+        std::min(MeasureText(c[0].caption, fonts_[kDialogFont]) + 4, x1 - x0 - spin_width - 40);
+    Add("STATIC", c[0].caption, SS_LEFT, 0, x0, y + 7, label_width, 16, kDialogFont, c[0].name);
+    AddSpin(c[1].name, c[1].spin, x0 + label_width, y + 4, spin_width);
     const int after_left = x0 + label_width + spin_width + 4;
-    Add("STATIC", model_.Caption("lSeconds"), SS_LEFT, 0, after_left, y + 7, x1 - after_left, 16,
-        kDialogFont, "lSeconds");
-  } else if (name == "clbSets") {
+    Add("STATIC", c[2].caption, SS_LEFT, 0, after_left, y + 7, x1 - after_left, 16, kDialogFont,
+        c[2].name);
+  } else if (kind(0) == ControlKind::kCheckList) {
     AddSetsList(x0, y, x1 - x0, h - 4);
-  } else if (name == "lMoreInfo" || name == "lShortcutkeys") {
-    Add("STATIC", model_.Caption(name), name == "lMoreInfo" ? SS_CENTER : SS_LEFT, 0, x0, y,
-        x1 - x0, h, kDialogFont, name);
-  } else if (name == "lMoreInfoURL") {
-    AddLink(name, kMoreInfoUrlFont, SS_CENTER, x0, y, x1 - x0, h);
+  } else if (c.size() == 1 && kind(0) == ControlKind::kLabel) {
+    Add("STATIC", c[0].caption, c[0].left_aligned ? SS_LEFT : SS_CENTER, 0, x0, y, x1 - x0, h,
+        kDialogFont, c[0].name);
+  } else if (kind(0) == ControlKind::kLinkLabel) {
+    AddLink(c[0].name, kMoreInfoUrlFont, SS_CENTER, x0, y, x1 - x0, h);
   }
+}
+
+void ConfigDialog::AddButton(const DialogControl& control, int x, int y, int width, int height) {
+  HWND button = Add("BUTTON", control.caption, BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, x, y,
+                    width, height, kDialogFont, control.name);
+  buttons_[button] = &control;
 }
 
 void ConfigDialog::AddRadios(const RadioChoice& choice, std::vector<HWND>* radios, int x, int y,
@@ -430,10 +428,11 @@ void ConfigDialog::UpdateRadioTabStop(const std::vector<HWND>& radios) {
   }
 }
 
-void ConfigDialog::AddCheckBox(const std::string& name, bool checked, int x, int y, int width) {
-  HWND box = Add("BUTTON", model_.Caption(name), BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP, 0, x, y,
-                 width, 18, kDialogFont, name);
-  SendMessageA(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+void ConfigDialog::AddCheckBox(const DialogControl& control, int x, int y, int width) {
+  HWND box = Add("BUTTON", control.caption, BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP, 0, x, y, width,
+                 18, kDialogFont, control.name);
+  SendMessageA(box, BM_SETCHECK, *control.flag ? BST_CHECKED : BST_UNCHECKED, 0);
+  check_boxes_.emplace_back(box, control.flag);
 }
 
 void ConfigDialog::AddSpin(const std::string& name, SpinValue* value, int x, int y, int width) {
@@ -567,14 +566,13 @@ void ConfigDialog::Command(int id, int code, HWND control) {
     }
     return;
   }
-  const auto named = id_names_.find(id);
-  const std::string name = named != id_names_.end() ? named->second : std::string();
-  if (name == "btnSetBackgroundColor") {
+  const auto button = buttons_.find(control);
+  const ControlAction action =
+      button != buttons_.end() ? button->second->action : ControlAction::kNone;
+  if (action == ControlAction::kChooseColor) {
     ChooseBackgroundColor();
-  } else if (name == "btnSetClockFont") {
-    ChoosePreviewFont(true);
-  } else if (name == "btnSetFilenameFont") {
-    ChoosePreviewFont(false);
+  } else if (action == ControlAction::kChooseFont) {
+    ChoosePreviewFont(button->second->font == PreviewFont::kClock);
   } else {
     for (const std::vector<HWND>* radios : {&clock_radios_, &filename_radios_}) {
       for (HWND radio : *radios) {
@@ -601,12 +599,7 @@ void ConfigDialog::ReadControls() {
   // Rows the data file hides have no controls: the model keeps their loaded values.
   if (!clock_radios_.empty()) model_.ClockChoice().Select(selected(clock_radios_));
   if (!filename_radios_.empty()) model_.FilenameChoice().Select(selected(filename_radios_));
-  for (auto [name, field] : {std::make_pair("cbBounce", &model_.bounce_images),
-                             std::make_pair("cbFixedSpeed", &model_.fixed_speed),
-                             std::make_pair("cbShowBackground", &model_.show_background)}) {
-    const auto box = named_.find(name);
-    if (box != named_.end()) *field = Checked(box->second);
-  }
+  for (const auto& [box, field] : check_boxes_) *field = Checked(box);
   for (const Spin& spin : spins_) ClampSpin(spin);
   if (sets_list_ != nullptr) {
     for (size_t i = 0; i < model_.Sets().size(); ++i) {
