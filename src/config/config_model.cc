@@ -285,18 +285,19 @@ void ConfigModel::SetCaptions() {
 }
 
 void ConfigModel::LoadValues() {
-  clock_choice_.Select(settings_.Clock);
+  // The settings a control edits, through the control; the colour and the fonts are the
+  // model's own.
+  for (const UserSetting& setting : kUserSettings) {
+    if (setting.control == nullptr) continue;
+    DialogControl& control = *MutableControl(setting.control);
+    if (control.flag != nullptr) *control.flag = settings_.*setting.boolean;
+    if (control.spin != nullptr) control.spin->Set(settings_.*setting.integer);
+    if (control.choice != nullptr) control.choice->Select(settings_.*setting.integer);
+  }
   loaded_clock_ = settings_.Clock;
   background_color_ = settings_.BackgroundColor;
   clock_font_ = settings_.ClockFont.Font;
   filename_font_ = settings_.FilenameFont.Font;
-  filename_choice_.Select(settings_.Filename);
-  speed_.Set(settings_.Speed);
-  bounce_images = settings_.BounceImages;
-  fixed_speed = settings_.FixedSpeed;
-  nr_images_.Set(settings_.NrImages);
-  show_background = settings_.ShowBackground;
-  set_time_.Set(settings_.SetTime);
 }
 
 void ConfigModel::SetTexts() {
@@ -448,17 +449,16 @@ void ConfigModel::ClockTick(bool from_timer) {
 }
 
 void ConfigModel::Ok() {
+  for (const UserSetting& setting : kUserSettings) {
+    if (setting.control == nullptr) continue;
+    const DialogControl& control = *FindControl(setting.control);
+    if (control.flag != nullptr) settings_.*setting.boolean = *control.flag;
+    if (control.spin != nullptr) settings_.*setting.integer = control.spin->value();
+    if (control.choice != nullptr) settings_.*setting.integer = control.choice->index();
+  }
   settings_.BackgroundColor = background_color_;
-  settings_.Clock = clock_choice_.index();
   settings_.ClockFont.Font = clock_font_;
-  settings_.Filename = filename_choice_.index();
   settings_.FilenameFont.Font = filename_font_;
-  settings_.BounceImages = bounce_images;
-  settings_.Speed = speed_.value();
-  settings_.FixedSpeed = fixed_speed;
-  settings_.NrImages = nr_images_.value();
-  settings_.ShowBackground = show_background;
-  settings_.SetTime = set_time_.value();
   if (!sets_gate_) return;
   StringArray ticked;
   for (const SetEntry& entry : sets_) {

@@ -78,7 +78,7 @@ class Settings {
 
 // One setting the user may change: its default's key and section in the settings text (it is
 // stored for the user as "<section> <key>", when its "set<key>" gate is true), the Settings field
-// it fills, and the range the settings dialog gives it.
+// it fills, and the settings dialog's control and range for it.
 struct UserSetting {
   enum Kind : uint8_t { kInteger, kBoolean, kText };
   const char* key;
@@ -90,6 +90,7 @@ struct UserSetting {
   int32_t min = 0;  // the dialog's range, for integers shown in a spin box
   int32_t max = 0;
   bool saver_limits = false;  // the saver, too, brings a value above max down to it
+  const char* control = nullptr;  // the settings dialog's control that edits it, if one does
 };
 
 // Every user setting, once, in the order of the stored values.
