@@ -124,7 +124,7 @@ int CommandRender(const Args& args) {
     char name[32];
     std::snprintf(name, sizeof(name), "frame-%05d.png", frame);
     WriteFileAtomically((fs::path(args.positional[1]) / name).string(),
-                        quenvale::EncodePng(device.Screen()));
+                        quenvale::EncodePng(device.Screen(), quenvale::PngEffort::kFast));
   }
   const quenvale::ImageSet* set = data.CurrentSet();
   std::printf("%d frames of %dx%d%s, set \"%s\", seed %d, in %s\n", frames, width, height,
