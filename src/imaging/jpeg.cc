@@ -1,5 +1,6 @@
 // JPEG through libjpeg, in the steps of a JpegSession (imaging/jpeg_session.h): plain functions
 // that set their own jump point, so that a longjmp out of libjpeg skips nothing.
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <limits>
@@ -34,7 +35,13 @@ bool StartDecompress(JpegSession* session) {
       cinfo->out_color_space = JCS_CMYK;
       break;
     default:
+#if defined(JCS_EXTENSIONS) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      // Our pixels are 0xAARRGGBB words, which little-endian memory holds as B, G, R, A: the
+      // library can write them itself, straight into the picture.
+      cinfo->out_color_space = JCS_EXT_BGRA;
+#else
       cinfo->out_color_space = JCS_RGB;
+#endif
       break;
   }
   jpeg_start_decompress(cinfo);
@@ -50,6 +57,21 @@ bool ReadRows(JpegSession* session, JSAMPLE* row, uint32_t* pixels) {
   const JDIMENSION width = cinfo->output_width;
   // Photoshop, and everything following it, stores Adobe-marked CMYK with the inks inverted.
   const bool inverted_cmyk = cinfo->saw_Adobe_marker;
+#ifdef JCS_EXTENSIONS
+  if (cinfo->out_color_space == JCS_EXT_BGRA) {
+    JSAMPROW direct[8];
+    while (cinfo->output_scanline < cinfo->output_height) {
+      const JDIMENSION first = cinfo->output_scanline;
+      const JDIMENSION n = std::min<JDIMENSION>(8, cinfo->output_height - first);
+      for (JDIMENSION i = 0; i < n; ++i) {
+        direct[i] = reinterpret_cast<JSAMPROW>(pixels + static_cast<size_t>(first + i) * width);
+      }
+      if (jpeg_read_scanlines(cinfo, direct, n) == 0) break;
+    }
+    jpeg_finish_decompress(cinfo);
+    return true;
+  }
+#endif
   JSAMPROW rows[1] = {row};
   while (cinfo->output_scanline < cinfo->output_height) {
     uint32_t* out = pixels + static_cast<size_t>(cinfo->output_scanline) * width;
