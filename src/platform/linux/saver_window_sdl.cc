@@ -114,6 +114,7 @@ class SdlSaverWindow : private SessionHost {
   Window foreign_ = 0;
   std::unique_ptr<ForeignWindowWatch> watch_;
   std::unique_ptr<SdlDevice> device_;
+  const bool use_gpu_ = MayHaveGpu();
   FrameTimer frame_timer_;
   bool running_ = true;
   // Events that came while a frame was under way and wait for its end.
@@ -163,7 +164,7 @@ int SdlSaverWindow::Run() {
   if (!CreateWindow()) return 1;
   bool started = false;
   try {
-    device_ = std::make_unique<SdlDevice>(window_);
+    device_ = std::make_unique<SdlDevice>(window_, use_gpu_);
   } catch (const std::exception& e) {
     Report(e);
   }
@@ -306,7 +307,7 @@ bool SdlSaverWindow::CreateWindow() {
       // Made for GL from the start, so that the accelerated renderer does not make the window
       // anew (a second window in the middle of start-up); without GL, a plain one.
       window_ = SDL_CreateWindow(host_.Title().c_str(), bounds.x, bounds.y, bounds.w, bounds.h,
-                                 flags | SDL_WINDOW_OPENGL);
+                                 flags | (use_gpu_ ? SDL_WINDOW_OPENGL : 0));
       if (window_ == nullptr) {
         window_ =
             SDL_CreateWindow(host_.Title().c_str(), bounds.x, bounds.y, bounds.w, bounds.h, flags);

@@ -1,5 +1,8 @@
 #include "platform/linux/sdl_device.h"
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -29,8 +32,28 @@ bool RasterisesOnCpu(SDL_Renderer* renderer) {
 
 }  // namespace
 
-SdlDevice::SdlDevice(SDL_Window* window) : window_(window) {
-  renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+bool MayHaveGpu() {
+  if (std::getenv("SDL_RENDER_DRIVER") != nullptr) return true;
+  if (access("/dev/nvidia0", F_OK) == 0) return true;
+  DIR* dri = opendir("/dev/dri");
+  if (dri == nullptr) return false;
+  bool found = false;
+  while (const dirent* entry = readdir(dri)) {
+    if (std::strncmp(entry->d_name, "card", 4) == 0 ||
+        std::strncmp(entry->d_name, "renderD", 7) == 0) {
+      found = true;
+      break;
+    }
+  }
+  closedir(dri);
+  return found;
+}
+
+SdlDevice::SdlDevice(SDL_Window* window, bool try_gpu) : window_(window) {
+  if (try_gpu) {
+    renderer_ =
+        SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+  }
   // Whoever names a render driver in SDL_RENDER_DRIVER gets it as it is.
   const bool driver_chosen = std::getenv("SDL_RENDER_DRIVER") != nullptr;
   if (renderer_ != nullptr && !driver_chosen && RasterisesOnCpu(renderer_)) {

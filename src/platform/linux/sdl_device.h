@@ -22,11 +22,18 @@ class SdlError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// False when the machine shows no GPU at all (no /dev/dri node, no NVIDIA device) and nobody
+// named a render driver in SDL_RENDER_DRIVER: then GL could only rasterise on the CPU, which the
+// device refuses anyway, and a window made for GL would load a software GL (tens of megabytes)
+// for nothing.
+bool MayHaveGpu();
+
 class SdlDevice : public DrawDevice {
  public:
   // A renderer for `window` (not owned): accelerated with presentation synchronised to the
-  // display when the system has one, else the window's surface. Throws SdlError.
-  explicit SdlDevice(SDL_Window* window);
+  // display when the system has one and `try_gpu` allows it, else the window's surface. Throws
+  // SdlError.
+  explicit SdlDevice(SDL_Window* window, bool try_gpu = true);
   ~SdlDevice() override;
   SdlDevice(const SdlDevice&) = delete;
   SdlDevice& operator=(const SdlDevice&) = delete;
