@@ -48,6 +48,8 @@ void BM_MotionStep(benchmark::State& state) {
       static_cast<double>(TouchingPairsPlain(sprites, count, size).size());
 }
 BENCHMARK(BM_MotionStep)
+    ->Args({1000, 16, 1})
+    ->Args({1000, 16, 0})
     ->Args({10000, 16, 1})
     ->Args({10000, 16, 0})
     ->Args({10000, 64, 1})
@@ -86,23 +88,46 @@ std::vector<uint8_t> GradientPng(int width, int height) {
   return EncodePng(picture);
 }
 
-// Arguments: surface width and height. 100 sprites of 128 x 128 over a 1600 x 1200 background
-// scaled to the surface, the running-time clock and the set name.
-void BM_Frame(benchmark::State& state) {
-  const int width = static_cast<int>(state.range(0));
-  const int height = static_cast<int>(state.range(1));
-  BenchHost host;
+// The bench saver's data file: `sprites` sprites of an icon `icon` pixels wide over a
+// 1600 x 1200 background, the running-time clock and the set name.
+void MakeBenchArchive(BenchHost& host, int sprites, int icon) {
   const std::string text =
       "[general]\r\ntitle=Bench\r\nBackgroundColor=$402010\r\nshowBackground=true\r\n"
-      "[bounce]\r\nnrImages=100\r\nSpeed=2\r\nbounceImages=true\r\n[sets]\r\nSetTime=0\r\n"
+      "[bounce]\r\nnrImages=" +
+      std::to_string(sprites) +
+      "\r\nSpeed=2\r\nbounceImages=true\r\n[sets]\r\nSetTime=0\r\n"
       "[clocksettings]\r\nclock=2\r\n[FilenameSettings]\r\nfilename=0\r\n";
   std::vector<ZipWriterEntry> entries = {
       {"settings.txt", std::vector<uint8_t>(text.begin(), text.end()), 0},
       {"backgrounds/bench.png", GradientPng(1600, 1200), 0},
-      {"icons/bench.png", GradientPng(128, 128), 0}};
+      {"icons/bench.png", GradientPng(icon, icon), 0}};
   uint8_t counter = 0;
   host.archive = WriteEncryptedZip(entries, ArchivePasswordFor(host.ExecutablePath()),
                                    [&counter]() { return counter++; });
+}
+
+// Arguments: sprite count and size. Placing every sprite at start (FormCreate), 1920 x 1080.
+void BM_PlaceSprites(benchmark::State& state) {
+  BenchHost host;
+  MakeBenchArchive(host, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  ZipFileSettings data(host, SaverMode::smSave);
+  MemoryValueStore store;
+  DefaultRandom random(1);
+  AbortingSessionHost session_host;
+  SaverSession session(data, store, SaverMode::smSave, random, session_host);
+  session.Open();
+  session.Start(kWidth, kHeight);
+  for (auto _ : state) session.saver().FormCreate(kWidth, kHeight);
+  session.Close();
+}
+BENCHMARK(BM_PlaceSprites)->Args({1000, 16})->Args({1000, 128})->Unit(benchmark::kMillisecond);
+
+// Arguments: surface width and height. 100 sprites of 128 x 128.
+void BM_Frame(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(0));
+  const int height = static_cast<int>(state.range(1));
+  BenchHost host;
+  MakeBenchArchive(host, 100, 128);
   ZipFileSettings data(host, SaverMode::smSave);
   MemoryValueStore store;
   DefaultRandom random(1);

@@ -56,7 +56,8 @@ std::vector<std::pair<int32_t, int32_t>> TouchingPairsPlain(const std::vector<Sp
   const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(sprites.size()));
   for (int32_t i = 0; i < n; ++i) {
     for (int32_t j = i + 1; j < n; ++j) {
-      if (Distance(sprites[i].Position, sprites[j].Position) <= sprite_width) pairs.emplace_back(i, j);
+      if (Distance(sprites[i].Position, sprites[j].Position) <= sprite_width)
+        pairs.emplace_back(i, j);
     }
   }
   return pairs;
@@ -93,9 +94,12 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
   }
   const double columns_wide = std::floor((static_cast<double>(max_x) - min_x) / cell) + 1;
   const double rows_high = std::floor((static_cast<double>(max_y) - min_y) / cell) + 1;
-  // A grid far larger than the sprite count (a few sprites spread over a huge area) costs more
-  // to clear than it saves.
-  if (columns_wide * rows_high > 4.0 * n + 1024) return plain();
+  // The grid pays while clearing and scanning its cells costs less than the plain loop's
+  // n (n - 1) / 2 tests (a few sprites spread over a huge area do not pay); past a few million
+  // cells its memory does not.
+  const double cells = columns_wide * rows_high;
+  const double plain_work = static_cast<double>(n) * (n - 1) / 2;
+  if (cells > (1 << 22) || cells > std::max(4.0 * n + 1024, plain_work / 2)) return plain();
   const int32_t columns = static_cast<int32_t>(columns_wide);
   const int32_t rows = static_cast<int32_t>(rows_high);
 
@@ -106,8 +110,10 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
   start.assign(static_cast<size_t>(columns) * rows + 1, 0);
   for (int32_t i = 0; i < n; ++i) {
     const Vector& p = sprites[i].Position;
-    const int32_t cx = std::min(columns - 1, static_cast<int32_t>((p.X - static_cast<double>(min_x)) / cell));
-    const int32_t cy = std::min(rows - 1, static_cast<int32_t>((p.Y - static_cast<double>(min_y)) / cell));
+    const int32_t cx =
+        std::min(columns - 1, static_cast<int32_t>((p.X - static_cast<double>(min_x)) / cell));
+    const int32_t cy =
+        std::min(rows - 1, static_cast<int32_t>((p.Y - static_cast<double>(min_y)) / cell));
     cell_of[i] = cy * columns + cx;
     ++start[cell_of[i] + 1];
   }
@@ -159,6 +165,58 @@ void CollideSprites(std::vector<Sprite>& sprites, int32_t count, int32_t sprite_
   const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(sprites.size()));
   VisitTouchingPairs(sprites, n, sprite_width,
                      [&sprites](int32_t i, int32_t j) { Collide(sprites[i], sprites[j]); });
+}
+
+PlacementGrid::PlacementGrid(float max_x, float max_y, int32_t width) : width_(width) {
+  if (width < 0 || !std::isfinite(max_x) || !std::isfinite(max_y) || max_x < 0 || max_y < 0) {
+    return;
+  }
+  // As for the touching pairs: a little wider than the distance, so that rounding cannot hide a
+  // neighbour two cells away.
+  cell_size_ = width + 1.0 + width * 1e-5;
+  const double columns = std::floor(max_x / cell_size_) + 1;
+  const double rows = std::floor(max_y / cell_size_) + 1;
+  if (columns * rows > (1 << 20)) return;  // tiny sprites on a huge area: test them all
+  columns_ = static_cast<int32_t>(columns);
+  rows_ = static_cast<int32_t>(rows);
+  cells_.resize(static_cast<size_t>(columns_) * rows_);
+}
+
+bool PlacementGrid::CellOf(const Vector& corner, int32_t* cell) const {
+  if (columns_ == 0 || !(corner.X >= 0) || !(corner.Y >= 0)) return false;
+  const double cx = std::floor(corner.X / cell_size_), cy = std::floor(corner.Y / cell_size_);
+  if (cx >= columns_ || cy >= rows_) return false;
+  *cell = static_cast<int32_t>(cy) * columns_ + static_cast<int32_t>(cx);
+  return true;
+}
+
+bool PlacementGrid::Overlaps(const Vector& corner) const {
+  int32_t cell = 0;
+  if (spilled_ || !CellOf(corner, &cell)) {
+    for (const Vector& other : all_) {
+      if (width_ >= Distance(corner, other)) return true;
+    }
+    return false;
+  }
+  const int32_t cx = cell % columns_, cy = cell / columns_;
+  for (int32_t y = std::max(0, cy - 1); y <= std::min(rows_ - 1, cy + 1); ++y) {
+    for (int32_t x = std::max(0, cx - 1); x <= std::min(columns_ - 1, cx + 1); ++x) {
+      for (const Vector& other : cells_[static_cast<size_t>(y) * columns_ + x]) {
+        if (width_ >= Distance(corner, other)) return true;
+      }
+    }
+  }
+  return false;
+}
+
+void PlacementGrid::Add(const Vector& corner) {
+  all_.push_back(corner);
+  int32_t cell = 0;
+  if (CellOf(corner, &cell)) {
+    cells_[cell].push_back(corner);
+  } else {
+    spilled_ = true;
+  }
 }
 
 void MotionStep(std::vector<Sprite>& sprites, int32_t count, const MotionBounds& bounds,

@@ -50,6 +50,27 @@ std::vector<std::pair<int32_t, int32_t>> TouchingPairsPlain(const std::vector<Sp
 void Collide(Sprite& first, Sprite& second);
 void CollideSprites(std::vector<Sprite>& sprites, int32_t count, int32_t sprite_width);
 
+// The placement rule's overlap test, "is some corner placed so far within `width` of this one"
+// (width >= Distance), through a grid over the area the corners come from, [0, max_x] x
+// [0, max_y]; the same answers as testing every corner placed so far.
+class PlacementGrid {
+ public:
+  PlacementGrid(float max_x, float max_y, int32_t width);
+  bool Overlaps(const Vector& corner) const;
+  void Add(const Vector& corner);
+
+ private:
+  bool CellOf(const Vector& corner, int32_t* cell) const;
+
+  int32_t width_;
+  double cell_size_ = 1;
+  int32_t columns_ = 0;  // 0: no grid; every corner is tested
+  int32_t rows_ = 0;
+  bool spilled_ = false;  // a corner outside the area came: every corner is tested from then on
+  std::vector<std::vector<Vector>> cells_;
+  std::vector<Vector> all_;
+};
+
 // One motion step: every sprite moves, then, when `bounce_images`, touching pairs exchange.
 void MotionStep(std::vector<Sprite>& sprites, int32_t count, const MotionBounds& bounds,
                 bool bounce_images);

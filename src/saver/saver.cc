@@ -98,7 +98,12 @@ void Saver::FormCreate(int32_t placement_width, int32_t placement_height) {
   KeepWithinLimits(settings_, data_file_.Host());
   const int32_t count = std::max<int32_t>(settings_.NrImages, 0);
   sprites_.assign(count, Sprite());
-  for (int32_t i = 0; i < count; ++i) PlaceSprite(i);
+  // The sprites placed so far do not move while the rest are placed: a grid of their corners
+  // answers the overlap test without going through all of them.
+  PlacementGrid grid(static_cast<float>(std::max(0, placement_width_ - SpriteWidth())),
+                     static_cast<float>(std::max(0, placement_height_ - SpriteHeight())),
+                     SpriteWidth());
+  for (int32_t i = 0; i < count; ++i) PlaceSprite(i, &grid);
   tClockTimer(false);
 }
 
@@ -146,7 +151,7 @@ void Saver::LoadSetPictures() {
 int32_t Saver::SpriteWidth() { return image_list_.Items(sprite_index_).Width(); }
 int32_t Saver::SpriteHeight() { return image_list_.Items(sprite_index_).Height(); }
 
-void Saver::PlaceSprite(int32_t index) {
+void Saver::PlaceSprite(int32_t index, PlacementGrid* grid) {
   const int32_t width = SpriteWidth();
   const int32_t height = SpriteHeight();
   Sprite& sprite = sprites_.at(index);
@@ -162,12 +167,17 @@ void Saver::PlaceSprite(int32_t index) {
     if (settings_.FixedSpeed) Normalize(sprite.Velocity);
     if (sprite.Velocity.X == 0) sprite.Velocity.X = 1.0f;
     if (sprite.Velocity.Y == 0) sprite.Velocity.Y = 1.0f;
-    for (int32_t j = 0; j < index; ++j) {
-      if (width >= Distance(sprite.Position, sprites_[j].Position)) overlap = true;
+    if (grid != nullptr) {
+      overlap = grid->Overlaps(sprite.Position);
+    } else {
+      for (int32_t j = 0; j < index && !overlap; ++j) {
+        overlap = width >= Distance(sprite.Position, sprites_[j].Position);
+      }
     }
     --attempts_left;
     if (!overlap || attempts_left <= 0) break;
   }
+  if (grid != nullptr) grid->Add(sprite.Position);
 }
 
 Saver::Size Saver::BackgroundSize(int32_t pw, int32_t ph, int32_t dw, int32_t dh) const {

@@ -98,7 +98,9 @@ class Saver {
   void FormCreate(int32_t placement_width, int32_t placement_height);
 
   void LoadSetPictures();
-  void PlaceSprite(int32_t index);
+  // Places sprite `index` where no earlier one's corner is within its width, if 100 tries find
+  // such a place; `grid`, when given, holds the earlier sprites' corners and gets this one's.
+  void PlaceSprite(int32_t index, PlacementGrid* grid = nullptr);
 
   // One frame onto the device's back surface, then presented.
   void FrameTimerTimer(DrawDevice& device);

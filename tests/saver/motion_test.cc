@@ -59,11 +59,11 @@ TEST_P(EdgeBounceTest, BouncesAtOrBeyondEitherEdge) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Edges, EdgeBounceTest,
-                         Values(EdgeCase{0.2f, -0.5f, 0, 0.5f},       // reaches -0.3
-                                EdgeCase{0.5f, -0.5f, 0, 0.5f},       // lands exactly on 0
+                         Values(EdgeCase{0.2f, -0.5f, 0, 0.5f},        // reaches -0.3
+                                EdgeCase{0.5f, -0.5f, 0, 0.5f},        // lands exactly on 0
                                 EdgeCase{0.75f, -0.5f, 0.25f, -0.5f},  // inside: no bounce
-                                EdgeCase{599.5f, 0.5f, 600, -0.5f},   // lands exactly on CW - W
-                                EdgeCase{599.75f, 0.5f, 600, -0.5f},  // beyond it
+                                EdgeCase{599.5f, 0.5f, 600, -0.5f},    // lands exactly on CW - W
+                                EdgeCase{599.75f, 0.5f, 600, -0.5f},   // beyond it
                                 EdgeCase{599.0f, 0.5f, 599.5f, 0.5f}));
 
 TEST(MotionTest, SpriteWiderThanTheWindowEndsEveryStepAtTheNegativeLimit) {
@@ -138,7 +138,8 @@ std::vector<Sprite> RandomSprites(std::mt19937& rng, int n, int width, int heigh
   for (Sprite& s : sprites) {
     if (cluster > 0) {
       // Corners on a lattice of the sprite width: many pairs exactly one width apart.
-      s.Position = Vector(static_cast<float>(grid(rng) * cluster), static_cast<float>(grid(rng) * cluster));
+      s.Position =
+          Vector(static_cast<float>(grid(rng) * cluster), static_cast<float>(grid(rng) * cluster));
     } else {
       s.Position = Vector(x(rng), y(rng));
     }
@@ -176,6 +177,54 @@ TEST(MotionTest, GridGivesTheSameResultsAsThePlainLoop) {
   }
   EXPECT_EQ(configurations, 3000);
   EXPECT_GT(pairs_seen, 10000) << "the configurations must actually collide";
+}
+
+// The same at the edges of what positions and widths can be: nothing wide, the widest picture,
+// corners left of and above the origin, and corners millions of pixels out.
+TEST(MotionTest, GridMatchesThePlainLoopAtTheExtremes) {
+  struct Extreme {
+    int width;
+    float origin;  // added to both coordinates
+    int spread;    // the corners' area, before the origin
+    int cluster;   // corners on a lattice of this pitch; 0: anywhere
+  };
+  const Extreme extremes[] = {
+      {0, 0, 40, 2},     {0, 0, 4000, 0},     {16384, 0, 50000, 0},  {16384, -30000, 60000, 0},
+      {8, -500, 300, 8}, {50, 3e6f, 2000, 0}, {50, -4e6f, 1500, 50}, {1, 0, 1 << 20, 0}};
+  std::mt19937 rng(77);
+  for (const Extreme& e : extremes) {
+    for (int n : {16, 200, 1500}) {
+      std::vector<Sprite> sprites = RandomSprites(rng, n, e.spread, e.spread, e.cluster);
+      for (Sprite& s : sprites)
+        s.Position = Vector(s.Position.X + e.origin, s.Position.Y + e.origin);
+      ASSERT_EQ(TouchingPairs(sprites, n, e.width), TouchingPairsPlain(sprites, n, e.width))
+          << "width " << e.width << " origin " << e.origin << " spread " << e.spread << " n " << n;
+    }
+  }
+}
+
+// The placement grid answers as a test against every corner placed so far.
+TEST(MotionTest, PlacementGridAnswersAsTheFullTest) {
+  std::mt19937 rng(5);
+  for (const int width : {0, 1, 16, 128, 16384}) {
+    for (const int area : {1, 300, 5000}) {
+      PlacementGrid grid(static_cast<float>(area), static_cast<float>(area * 3 / 4), width);
+      std::vector<Vector> placed;
+      std::uniform_int_distribution<int> x(0, area), y(0, area * 3 / 4);
+      for (int k = 0; k < 400; ++k) {
+        // Now and then a corner outside the area the grid was made for.
+        const Vector corner = k % 97 == 96
+                                  ? Vector(-3.0f, static_cast<float>(area) * 2)
+                                  : Vector(static_cast<float>(x(rng)), static_cast<float>(y(rng)));
+        bool expected = false;
+        for (const Vector& other : placed) expected = expected || width >= Distance(corner, other);
+        ASSERT_EQ(grid.Overlaps(corner), expected)
+            << "width " << width << " area " << area << " k " << k;
+        grid.Add(corner);
+        placed.push_back(corner);
+      }
+    }
+  }
 }
 
 }  // namespace
