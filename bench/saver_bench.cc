@@ -122,12 +122,12 @@ void BM_PlaceSprites(benchmark::State& state) {
 }
 BENCHMARK(BM_PlaceSprites)->Args({1000, 16})->Args({1000, 128})->Unit(benchmark::kMillisecond);
 
-// Arguments: surface width and height. 100 sprites of 128 x 128.
+// Arguments: surface width and height, sprite count (of 128 x 128 pixels).
 void BM_Frame(benchmark::State& state) {
   const int width = static_cast<int>(state.range(0));
   const int height = static_cast<int>(state.range(1));
   BenchHost host;
-  MakeBenchArchive(host, 100, 128);
+  MakeBenchArchive(host, static_cast<int>(state.range(2)), 128);
   ZipFileSettings data(host, SaverMode::smSave);
   MemoryValueStore store;
   DefaultRandom random(1);
@@ -143,7 +143,11 @@ void BM_Frame(benchmark::State& state) {
   }
   session.Close();
 }
-BENCHMARK(BM_Frame)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame)
+    ->Args({1920, 1080, 100})
+    ->Args({3840, 2160, 100})
+    ->Args({1920, 1080, 1000})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quenvale

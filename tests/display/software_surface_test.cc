@@ -56,8 +56,8 @@ TEST(SoftwareSurfaceTest, NewSurfaceIsBlackAndFillSetsTheRawValueEverywhere) {
   SoftwareSurface surface(3, 2);
   EXPECT_TRUE(HasPixels(surface, {{0, 0, 0}, {0, 0, 0}}));
   EXPECT_TRUE(surface.Fill(0xAB123456u));
-  EXPECT_TRUE(HasPixels(surface, {{0xAB123456u, 0xAB123456u, 0xAB123456u},
-                                  {0xAB123456u, 0xAB123456u, 0xAB123456u}}));
+  EXPECT_TRUE(HasPixels(
+      surface, {{0xAB123456u, 0xAB123456u, 0xAB123456u}, {0xAB123456u, 0xAB123456u, 0xAB123456u}}));
 }
 
 TEST(SoftwareSurfaceTest, NegativeSizeIsEmpty) {
@@ -100,8 +100,8 @@ TEST(SoftwareSurfaceTest, ToPictureIsOpaqueAndEncodes) {
   const Picture picture = surface.ToPicture();
   ASSERT_EQ(picture.width, 2);
   ASSERT_EQ(picture.height, 2);
-  EXPECT_EQ(picture.pixels, (std::vector<uint32_t>{0xFF010203u, 0xFFFFFFFFu, 0xFF000000u,
-                                                   0xFFABCDEFu}));
+  EXPECT_EQ(picture.pixels,
+            (std::vector<uint32_t>{0xFF010203u, 0xFFFFFFFFu, 0xFF000000u, 0xFFABCDEFu}));
   EXPECT_FALSE(EncodePng(picture).empty());
 }
 
@@ -115,9 +115,49 @@ TEST(SoftwareSurfaceTest, CopyFromWithColourKeyLeavesKeyedPixelsOut) {
   dest.Fill(kBg);
   dest.CopyFrom(source, Rect{0, 0, 3, 2}, 1, 1, true);
   // The key compares all 32 bits: 0xFFFF00FF is not the key 0x00FF00FF and is copied.
-  EXPECT_TRUE(HasPixels(dest, {{kBg, kBg, kBg, kBg},
-                               {kBg, 1, kBg, 2},
-                               {kBg, kBg, 3, 0xFFFF00FFu}}));
+  EXPECT_TRUE(
+      HasPixels(dest, {{kBg, kBg, kBg, kBg}, {kBg, 1, kBg, 2}, {kBg, kBg, 3, 0xFFFF00FFu}}));
+}
+
+// Rows of every width up to a few groups of four, keyed pixels mixed in at every density (none,
+// all, runs, single ones, and values one bit off the key), placed at every offset: each pixel
+// that is not the key lands, each that is leaves the destination as it was.
+TEST(SoftwareSurfaceTest, KeyedCopiesMatchThePixelRuleAtEveryWidthAndOffset) {
+  uint32_t state = 1;
+  const auto next = [&state] { return state = state * 1103515245u + 12345u; };
+  for (int32_t width = 1; width <= 19; ++width) {
+    for (int density = 0; density <= 4; ++density) {
+      SoftwareSurface source(width, 3);
+      for (int32_t y = 0; y < 3; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+          const uint32_t r = next() >> 8;
+          const bool keyed = static_cast<int>(r % 4) < density;
+          source.SetPixel(x, y, keyed ? kKey : (r % 7 == 0 ? kKey ^ (1u << (r % 32)) : r));
+        }
+      }
+      source.SetColorKey(kKey);
+      for (int32_t offset = -2; offset <= 3; ++offset) {
+        SoftwareSurface dest(width + 4, 5);
+        for (int32_t y = 0; y < 5; ++y) {
+          for (int32_t x = 0; x < width + 4; ++x) dest.SetPixel(x, y, next() >> 8);
+        }
+        const std::vector<uint32_t> before(dest.Pixels(), dest.Pixels() + (width + 4) * 5);
+        dest.CopyFrom(source, Rect{0, 0, width, 3}, offset, 1, true);
+        for (int32_t y = 0; y < 5; ++y) {
+          for (int32_t x = 0; x < width + 4; ++x) {
+            const int32_t sx = x - offset, sy = y - 1;
+            const bool inside = sx >= 0 && sx < width && sy >= 0 && sy < 3;
+            const uint32_t expected = inside && source.Pixel(sx, sy) != kKey
+                                          ? source.Pixel(sx, sy)
+                                          : before[y * (width + 4) + x];
+            ASSERT_EQ(dest.Pixel(x, y), expected)
+                << "width " << width << " density " << density << " offset " << offset << " at "
+                << x << "," << y;
+          }
+        }
+      }
+    }
+  }
 }
 
 TEST(SoftwareSurfaceTest, CopyFromOpaqueCopiesKeyedPixelsToo) {
@@ -214,10 +254,10 @@ TEST_P(StretchClipTest, CutsWhatFallsOutsideTheSurface) {
   constexpr int32_t kMargin = 20;
   SoftwareSurface large(6 + 2 * kMargin, 5 + 2 * kMargin);
   large.Fill(kBg);
-  large.StretchFrom(source, Rect{0, 0, 3, 2},
-                    Rect{dest.Left + kMargin, dest.Top + kMargin, dest.Right + kMargin,
-                         dest.Bottom + kMargin},
-                    false);
+  large.StretchFrom(
+      source, Rect{0, 0, 3, 2},
+      Rect{dest.Left + kMargin, dest.Top + kMargin, dest.Right + kMargin, dest.Bottom + kMargin},
+      false);
   SoftwareSurface window(6, 5);
   window.CopyFrom(large, Rect{kMargin, kMargin, kMargin + 6, kMargin + 5}, 0, 0, false);
   EXPECT_TRUE(SameSurface(clipped, window));
