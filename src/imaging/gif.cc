@@ -8,6 +8,7 @@
 // before every pixel has been decoded, what was decoded is kept and the remaining pixels take
 // colour index 0, since many GIFs in the wild end that way. Image data cut off by the end of the
 // file, or an end code before the last pixel, is an error.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -180,8 +181,16 @@ Picture DecodeImage(ByteReader& in, const std::vector<uint32_t>& global_table,
     while (top > 0 && !done()) put(stack[--top]);
     previous = static_cast<int32_t>(code);
   }
-  if (data_ran_out) {
-    while (!done()) put(0);
+  if (data_ran_out && !done()) {
+    // The rest takes colour 0, row by row: a few bytes may claim a picture of millions of
+    // pixels, which must not cost a call a pixel.
+    const uint32_t fill = colours[0];
+    uint64_t r = written / width;  // the row under way, x pixels of it written
+    std::fill(row + x, row + width, fill);
+    for (++r; r < height; ++r) {
+      uint32_t* p = picture.pixels.data() + static_cast<size_t>(rows[r]) * width;
+      std::fill(p, p + width, fill);
+    }
   }
   return picture;
 }
