@@ -130,7 +130,7 @@ constexpr FT_Fixed kItalicShear = 0x3333;
 constexpr size_t kMaxCachedGlyphs = 4096;
 
 bool IsGenericFamily(const std::string& name) {
-  static const char* const kGeneric[] = {"sans-serif", "sans", "serif", "monospace", "mono",
+  static const char* const kGeneric[] = {"sans-serif", "sans",    "serif",     "monospace", "mono",
                                          "cursive",    "fantasy", "system-ui", "emoji"};
   for (const char* generic : kGeneric) {
     if (FcStrCmpIgnoreCase(reinterpret_cast<const FcChar8*>(generic),
@@ -245,7 +245,7 @@ int64_t RoundScaled(int64_t units, double scale) {
 struct FreeTypeText::Impl {
   FT_Library library = nullptr;
   bool library_failed = false;
-  std::map<std::string, std::unique_ptr<FaceEntry>> faces;
+  std::map<std::string, std::unique_ptr<FaceEntry> > faces;
   std::map<GlyphKey, Glyph> glyphs;
 
   Font font;
@@ -297,7 +297,8 @@ struct FreeTypeText::Impl {
       entry->descent = entry->units_per_em / 5;
     }
     const int64_t em = entry->units_per_em;
-    entry->underline_thickness = face->underline_thickness > 0 ? face->underline_thickness : em / 14;
+    entry->underline_thickness =
+        face->underline_thickness > 0 ? face->underline_thickness : em / 14;
     entry->underline_position = face->underline_position != 0 ? face->underline_position : -em / 10;
     if (has_os2 && os2->yStrikeoutSize > 0) {
       entry->strikeout_thickness = os2->yStrikeoutSize;
@@ -458,7 +459,9 @@ int32_t FreeTypeText::TextWidth(const std::string& text) {
   return static_cast<int32_t>(std::min<int64_t>(impl_->Layout(text, nullptr), INT32_MAX));
 }
 
-int32_t FreeTypeText::Ascent() { return impl_->Prepare() ? static_cast<int32_t>(impl_->ascent) : 0; }
+int32_t FreeTypeText::Ascent() {
+  return impl_->Prepare() ? static_cast<int32_t>(impl_->ascent) : 0;
+}
 
 int32_t FreeTypeText::Descent() {
   return impl_->Prepare() ? static_cast<int32_t>(impl_->descent) : 0;
@@ -487,7 +490,9 @@ void FreeTypeText::Draw(uint32_t* pixels, int32_t width, int32_t height, int32_t
       dst = solid;
       return;
     }
-    auto mix = [alpha](uint32_t fg, uint32_t bg) { return (fg * alpha + bg * (255 - alpha) + 127) / 255; };
+    auto mix = [alpha](uint32_t fg, uint32_t bg) {
+      return (fg * alpha + bg * (255 - alpha) + 127) / 255;
+    };
     dst = mix(red, (dst >> 16) & 0xFF) << 16 | mix(green, (dst >> 8) & 0xFF) << 8 |
           mix(blue, dst & 0xFF);
   };

@@ -13,11 +13,9 @@ void PictureItem::SetTransparentColor(int32_t color) {
   }
 }
 
-void PictureItem::ShrinkForDisplay(int32_t width, int32_t height) {
+void PictureItem::ResampleForDisplay(int32_t width, int32_t height) {
   const int32_t pw = picture_.width, ph = picture_.height;
-  if (width <= 0 || height <= 0 || width > pw || height > ph || (width == pw && height == ph)) {
-    return;
-  }
+  if (width <= 0 || height <= 0 || pw <= 0 || ph <= 0 || (width == pw && height == ph)) return;
   Picture shrunk;
   shrunk.width = width;
   shrunk.height = height;
@@ -26,7 +24,8 @@ void PictureItem::ShrinkForDisplay(int32_t width, int32_t height) {
   std::vector<int32_t> columns(static_cast<size_t>(width));
   for (int32_t x = 0; x < width; ++x) columns[x] = static_cast<int32_t>(SampleIndex(x, pw, width));
   for (int32_t y = 0; y < height; ++y) {
-    const uint32_t* in = picture_.pixels.data() + static_cast<size_t>(SampleIndex(y, ph, height)) * pw;
+    const uint32_t* in =
+        picture_.pixels.data() + static_cast<size_t>(SampleIndex(y, ph, height)) * pw;
     uint32_t* out = shrunk.pixels.data() + static_cast<size_t>(y) * width;
     for (int32_t x = 0; x < width; ++x) out[x] = in[columns[x]];
   }

@@ -29,7 +29,7 @@ class PictureItem {
   Picture& GetPicture() { return picture_; }
   const Picture& GetPicture() const { return picture_; }
 
-  int32_t PatternWidth = 0;   // one cell's size; 0 = the whole picture
+  int32_t PatternWidth = 0;  // one cell's size; 0 = the whole picture
   int32_t PatternHeight = 0;
   bool Transparent = true;  // leave out the colour key when drawing
 
@@ -40,15 +40,16 @@ class PictureItem {
   void SetTransparentColor(int32_t color);
 
   // The size the picture came in at, which layout works with: the picture's own, unless
-  // ShrinkForDisplay has since put a smaller copy in its place.
+  // ResampleForDisplay has since put a copy of another size in its place.
   int32_t LoadedWidth() const { return loaded_width_ >= 0 ? loaded_width_ : picture_.width; }
   int32_t LoadedHeight() const { return loaded_height_ >= 0 ? loaded_height_ : picture_.height; }
   // A new picture has been put into GetPicture(): its own size is the loaded size again.
   void PictureLoaded() { loaded_width_ = loaded_height_ = -1; }
   // Replaces the picture with its copy at `width` x `height`, each pixel the one a stretch to
-  // that size would sample, when that is smaller and no larger either way: a picture always
-  // drawn at that size then costs that size's memory. The loaded size stays.
-  void ShrinkForDisplay(int32_t width, int32_t height);
+  // that size would sample: a picture always drawn at that size then costs that size's memory
+  // (a photo larger than the screen) and is drawn by a plain copy (a small one stretched up).
+  // The loaded size stays; its own size, or an empty one, changes nothing.
+  void ResampleForDisplay(int32_t width, int32_t height);
 
   int32_t Width() const { return PatternWidth > 0 ? PatternWidth : picture_.width; }
   int32_t Height() const { return PatternHeight > 0 ? PatternHeight : picture_.height; }

@@ -118,6 +118,12 @@ void SoftwareSurface::StretchFrom(const Surface& source, const Rect& source_rect
                                   bool transparent) {
   const auto* from = dynamic_cast<const SoftwareSurface*>(&source);
   if (from == nullptr || source_rect.Empty() || dest.Empty()) return;
+  // The same size both ways samples pixel for pixel: a plain copy, as for a background that
+  // was prepared at the size it is drawn.
+  if (source_rect.Width() == dest.Width() && source_rect.Height() == dest.Height()) {
+    CopyFrom(source, source_rect, dest.Left, dest.Top, transparent);
+    return;
+  }
   std::vector<uint32_t> snapshot;
   const uint32_t* read = from->pixels_.data();
   if (from == this) {

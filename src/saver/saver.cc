@@ -121,13 +121,14 @@ void Saver::LoadSetPictures() {
   if (!set->Backgrounds.empty() &&
       data_file_.LoadPicture(&background.GetPicture(), set->Backgrounds[0])) {
     background.PictureLoaded();
-    // A background only ever drawn smaller than it came (a camera photo on a screen) is kept
-    // at the size it is drawn, before its surface is built; not when it is the bouncing
-    // picture too, whose size is the sprites'.
+    // The background is kept at the size it is drawn, before its surface is built: a camera
+    // photo costs the screen's memory, not its own, and a small picture stretched up is drawn
+    // by a copy, not a stretch a frame. Not when it is the bouncing picture too, whose size is
+    // the sprites'.
     if (!settings_.NoBouncingLogos) {
       const Size shown = BackgroundSize(background.LoadedWidth(), background.LoadedHeight(),
                                         client_width_, client_height_);
-      background.ShrinkForDisplay(shown.width, shown.height);
+      background.ResampleForDisplay(shown.width, shown.height);
     }
   }
   background.Transparent = false;

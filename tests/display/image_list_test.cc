@@ -106,9 +106,8 @@ std::vector<uint32_t> ExpectedAfterDraw(int32_t surface_width, int32_t surface_h
 }
 
 std::vector<uint32_t> PixelsOf(const SoftwareSurface& surface) {
-  return std::vector<uint32_t>(surface.Pixels(),
-                               surface.Pixels() + static_cast<size_t>(surface.Width()) *
-                                                      surface.Height());
+  return std::vector<uint32_t>(
+      surface.Pixels(), surface.Pixels() + static_cast<size_t>(surface.Width()) * surface.Height());
 }
 
 class ImageListTest : public ::testing::Test {
@@ -242,17 +241,17 @@ TEST_F(ImageListTest, RestoredRebuildsEveryItemWithAPicture) {
   EXPECT_EQ(list_.Items(1).SurfaceCount(), 1u);  // untouched: Restore did nothing
 }
 
-// A picture shrunk ahead of time to the size it is drawn at draws exactly as the whole picture
-// stretched to that size; a size larger either way, or its own, leaves the picture alone.
-TEST(PictureItemShrinkTest, ShrunkDrawsAsTheWholeStretched) {
+// A picture resampled ahead of time to the size it is drawn at, smaller or larger, draws exactly
+// as the whole picture stretched to that size; its own size, or an empty one, leaves it alone.
+TEST(PictureItemResampleTest, ResampledDrawsAsTheWholeStretched) {
   struct Case {
     int32_t pw, ph, width, height;
     bool shrinks;
   };
-  for (const Case& c : {Case{97, 61, 40, 25, true}, Case{64, 48, 64, 13, true},
-                        Case{30, 30, 29, 30, true}, Case{101, 7, 3, 1, true},
-                        Case{20, 10, 21, 5, false}, Case{20, 10, 20, 10, false},
-                        Case{20, 10, 0, 5, false}}) {
+  for (const Case& c :
+       {Case{97, 61, 40, 25, true}, Case{64, 48, 64, 13, true}, Case{30, 30, 29, 30, true},
+        Case{101, 7, 3, 1, true}, Case{20, 10, 21, 5, true}, Case{20, 10, 61, 33, true},
+        Case{3, 2, 40, 40, true}, Case{20, 10, 20, 10, false}, Case{20, 10, 0, 5, false}}) {
     SCOPED_TRACE(std::to_string(c.pw) + "x" + std::to_string(c.ph) + " to " +
                  std::to_string(c.width) + "x" + std::to_string(c.height));
     SurfaceImageList list(2);
@@ -262,8 +261,8 @@ TEST(PictureItemShrinkTest, ShrunkDrawsAsTheWholeStretched) {
     list.Items(1).GetPicture() = MakePicture(c.pw, c.ph);
     PictureItem& whole = list.Items(0);
     PictureItem& shrunk = list.Items(1);
-    shrunk.ShrinkForDisplay(c.width, c.height);
-    shrunk.ShrinkForDisplay(c.width, c.height);  // again: nothing more changes
+    shrunk.ResampleForDisplay(c.width, c.height);
+    shrunk.ResampleForDisplay(c.width, c.height);  // again: nothing more changes
     EXPECT_EQ(shrunk.LoadedWidth(), c.pw);
     EXPECT_EQ(shrunk.LoadedHeight(), c.ph);
     EXPECT_EQ(shrunk.GetPicture().width, c.shrinks ? c.width : c.pw);
