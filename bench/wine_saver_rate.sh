@@ -37,7 +37,7 @@ done
 [[ -n $saver ]] || { echo "the saver process was not found" >&2; exit 1; }
 server=$(pgrep -o wineserver || true)
 xserver=$(pgrep -o -x Xvfb || true)
-ticks() { [[ -n $1 && -r /proc/$1/stat ]] && awk '{print $14 + $15}' "/proc/$1/stat" || echo 0; }
+ticks() { [[ -n $1 && -r /proc/$1/stat ]] && sed 's/^.*) //' "/proc/$1/stat" | awk '{print $12 + $13}' || echo 0; }
 declare -A before
 for p in $saver $server $xserver; do before[$p]=$(ticks "$p"); done
 sleep "$seconds"

@@ -176,7 +176,7 @@ echo "frames run: $changed pixels changed in half a second, $colours colours on 
 # CPU per second of saving (reported, never judged), and the frame rate the saver counted.
 pid=$(cat save1.pid)
 if [[ -n $pid && -r /proc/$pid/stat ]]; then
-  ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+  ticks() { sed 's/^.*) //' "/proc/$pid/stat" | awk '{print $12 + $13}'; }
   before=$(ticks)
   sleep 5
   after=$(ticks)

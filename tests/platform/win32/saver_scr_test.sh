@@ -200,7 +200,7 @@ for candidate in $(pgrep -f "Quenvale Demo.scr /s" || true); do
     pid=$candidate
 done
 if [[ -n $pid && -r /proc/$pid/stat ]]; then
-  ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+  ticks() { sed 's/^.*) //' "/proc/$pid/stat" | awk '{print $12 + $13}'; }
   before=$(ticks)
   sleep 5
   after=$(ticks)
