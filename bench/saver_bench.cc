@@ -2,6 +2,7 @@
 // plain pairwise loop) and one whole frame on the software surface.
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <random>
 
 #include "datafile/zip_writer.h"
@@ -106,19 +107,30 @@ void MakeBenchArchive(BenchHost& host, int sprites, int icon) {
                                    [&counter]() { return counter++; });
 }
 
+// The bench saver started on a width x height client area: `sprites` sprites `icon` pixels wide.
+struct BenchSaver {
+  BenchSaver(int width, int height, int sprites, int icon) {
+    MakeBenchArchive(host, sprites, icon);
+    data = std::make_unique<ZipFileSettings>(host, SaverMode::smSave);
+    session = std::make_unique<SaverSession>(*data, store, SaverMode::smSave, random, session_host);
+    session->Open();
+    session->Start(width, height);
+  }
+  ~BenchSaver() { session->Close(); }
+
+  BenchHost host;
+  MemoryValueStore store;
+  DefaultRandom random{1};
+  AbortingSessionHost session_host;
+  std::unique_ptr<ZipFileSettings> data;
+  std::unique_ptr<SaverSession> session;
+};
+
 // Arguments: sprite count and size. Placing every sprite at start (FormCreate), 1920 x 1080.
 void BM_PlaceSprites(benchmark::State& state) {
-  BenchHost host;
-  MakeBenchArchive(host, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-  ZipFileSettings data(host, SaverMode::smSave);
-  MemoryValueStore store;
-  DefaultRandom random(1);
-  AbortingSessionHost session_host;
-  SaverSession session(data, store, SaverMode::smSave, random, session_host);
-  session.Open();
-  session.Start(kWidth, kHeight);
-  for (auto _ : state) session.saver().FormCreate(kWidth, kHeight);
-  session.Close();
+  BenchSaver bench(kWidth, kHeight, static_cast<int>(state.range(0)),
+                   static_cast<int>(state.range(1)));
+  for (auto _ : state) bench.session->saver().FormCreate(kWidth, kHeight);
 }
 BENCHMARK(BM_PlaceSprites)->Args({1000, 16})->Args({1000, 128})->Unit(benchmark::kMillisecond);
 
@@ -126,22 +138,14 @@ BENCHMARK(BM_PlaceSprites)->Args({1000, 16})->Args({1000, 128})->Unit(benchmark:
 void BM_Frame(benchmark::State& state) {
   const int width = static_cast<int>(state.range(0));
   const int height = static_cast<int>(state.range(1));
-  BenchHost host;
-  MakeBenchArchive(host, static_cast<int>(state.range(2)), 128);
-  ZipFileSettings data(host, SaverMode::smSave);
-  MemoryValueStore store;
-  DefaultRandom random(1);
-  AbortingSessionHost session_host;
-  SaverSession session(data, store, SaverMode::smSave, random, session_host);
-  session.Open();
-  session.Start(width, height);
+  BenchSaver bench(width, height, static_cast<int>(state.range(2)), 128);
+  SaverSession& session = *bench.session;
   SoftwareDevice device(width, height);
   session.Bind(device);
   for (auto _ : state) {
     session.saver().FrameTimerTimer(device);
     benchmark::DoNotOptimize(device.Screen().pixels.data());
   }
-  session.Close();
 }
 BENCHMARK(BM_Frame)
     ->Args({1920, 1080, 100})
