@@ -26,74 +26,50 @@ struct GroupTemplate {
 };
 
 // The two columns top to bottom. Row heights leave room for the tallest control of the row.
+// clang-format off
 std::vector<GroupTemplate> GroupTemplates() {
   using K = ControlKind;
   return {
       {K::kPanel, "psGeneral", "", 0, {}},
-      {K::kGroupBox,
-       "gbGeneral",
-       "General",
-       0,
-       {{"pBackgroundColor",
-         33,
+      {K::kGroupBox, "gbGeneral", "General", 0,
+       {{"pBackgroundColor", 33,
          {{K::kButton, "btnSetBackgroundColor", "Set background &Color"},
           {K::kColorSwatch, "pBackColor", ""}}},
         {"pShowBackground", 24, {{K::kCheckBox, "cbShowBackground", "Show &Background"}}}}},
-      {K::kGroupBox,
-       "gbFilenameSettings",
-       "Filename Settings",
-       0,
-       {{"pFilename",
-         64,
+      {K::kGroupBox, "gbFilenameSettings", "Filename Settings", 0,
+       {{"pFilename", 64,
          {{K::kRadioGroup, "rgFilenameSettings", ""},
           {K::kButton, "btnSetFilenameFont", "Set Filename &Font"}}},
-        {"pFilenameFont",
-         42,
+        {"pFilenameFont", 42,
          {{K::kLabel, "lFilenameShadow", "Filename example"},
           {K::kLabel, "lFilename", "Filename example"}}}}},
-      {K::kGroupBox,
-       "gbClockSettings",
-       "Clock Settings",
-       0,
-       {{"pClock",
-         80,
+      {K::kGroupBox, "gbClockSettings", "Clock Settings", 0,
+       {{"pClock", 80,
          {{K::kRadioGroup, "rgClockSettings", ""},
           {K::kButton, "btnSetClockFont", "Set Clock &Font"}}},
-        {"pClockFont",
-         42,
+        {"pClockFont", 42,
          {{K::kLabel, "lClockShadow", "00:00:00"}, {K::kLabel, "lClock", "00:00:00"}}}}},
       {K::kPanel, "psBounce", "", 0, {}},
-      {K::kGroupBox,
-       "gbBounce",
-       "Bounce",
-       0,
-       {{"pSpeed",
-         30,
+      {K::kGroupBox, "gbBounce", "Bounce", 0,
+       {{"pSpeed", 30,
          {{K::kLabel, "lBounceSpeed", "Bounce speed:"}, {K::kSpinEdit, "seSpeed", ""}}},
         {"pFixedSpeed", 22, {{K::kCheckBox, "cbFixedSpeed", "Randomized Speed"}}},
-        {"pNrImages",
-         30,
+        {"pNrImages", 30,
          {{K::kLabel, "lSpeed", "Number of images:"}, {K::kSpinEdit, "spNrImages", ""}}},
         {"pBounceImages", 22, {{K::kCheckBox, "cbBounce", "Bounce images"}}}}},
-      {K::kPanel,
-       "pGeneral",
-       "",
-       1,
+      {K::kPanel, "pGeneral", "", 1,
        {{"lMoreInfo", 44, {{K::kLabel, "lMoreInfo", ""}}},
         {"lMoreInfoURL", 30, {{K::kLinkLabel, "lMoreInfoURL", ""}}},
         {"lShortcutkeys", 120, {{K::kLabel, "lShortcutkeys", ""}}}}},
-      {K::kGroupBox,
-       "gbSets",
-       "Sets",
-       1,
-       {{"pSetTime",
-         30,
+      {K::kGroupBox, "gbSets", "Sets", 1,
+       {{"pSetTime", 30,
          {{K::kLabel, "lChangeSetsAfter", "Change set after "},
           {K::kSpinEdit, "seSetTime", ""},
           {K::kLabel, "lSeconds", "seconds"}}},
         {"clbSets", 56, {{K::kCheckList, "clbSets", ""}}}}},
   };
 }
+// clang-format on
 
 // Controls whose caption the "language" section may replace, and their keys.
 const struct {
@@ -120,18 +96,17 @@ const struct {
 };
 
 // Labels filled from "general" as they stand.
+// clang-format off
 const struct {
   const char* control;
   const char* key;
 } kGeneralTexts[] = {
-    {"lTitle", "title"},
-    {"lVersion", "version"},
-    {"lMoreInfoURL", "moreInfoDisplayURL"},
-    {"lDisclaimer", "disclaimer"},
-    {"lMoreInfo", "moreInfo"},
-    {"lCopyrightURL", "copyrighturl"},
+    {"lTitle", "title"},           {"lVersion", "version"},
+    {"lMoreInfoURL", "moreInfoDisplayURL"}, {"lDisclaimer", "disclaimer"},
+    {"lMoreInfo", "moreInfo"},     {"lCopyrightURL", "copyrighturl"},
     {"lCopyright", "copyright"},
 };
+// clang-format on
 
 const struct {
   const char* control;
