@@ -8,6 +8,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zlib
 
 SAVERPACK = sys.argv.pop(1)
 SOURCE = sys.argv.pop(1)
@@ -237,6 +238,15 @@ class SaverpackTest(unittest.TestCase):
             tolerance = 2 if name.lower().endswith(".jpg") else 0
             worst = max((abs(a - b) for a, b in zip(ours, theirs)), default=0)
             self.assertLessEqual(worst, tolerance, name)
+            # The netpbm forms carry the same samples; a PPM only for an opaque picture.
+            pam = os.path.join(self.tmp, "decoded.pam")
+            run("decode", path, pam, check=0)
+            self.assertEqual(rgba(pam), ours, name)
+            ppm = os.path.join(self.tmp, "decoded.ppm")
+            with_alpha = b" with alpha" in proc.stdout
+            run("decode", path, ppm, check=2 if with_alpha else 0)
+            if not with_alpha:
+                self.assertEqual(rgba(ppm), ours, name)
 
     def test_decode_failures_are_one_line(self):
         junk = os.path.join(self.tmp, "junk.bin")
@@ -249,6 +259,16 @@ class SaverpackTest(unittest.TestCase):
         self.assertEqual(len(proc.stderr.splitlines()), 1)
         self.assertIn(b"GIF", proc.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "x.png")))
+        # A PPM has no alpha channel: a picture with alpha is refused, not flattened.
+        def chunk(kind, body):
+            return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+        rgba = os.path.join(self.tmp, "rgba.png")
+        with open(rgba, "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 1, 1, 8, 6, 0, 0, 0)) +
+                    chunk(b"IDAT", zlib.compress(b"\x00\x10\x20\x30\x80")) + chunk(b"IEND", b""))
+        proc = run("decode", rgba, os.path.join(self.tmp, "x.ppm"), check=2)
+        self.assertIn(b"has alpha, which a PPM cannot hold", proc.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "x.ppm")))
 
     def render(self, name, *args):
         out = os.path.join(self.tmp, name)

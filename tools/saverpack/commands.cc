@@ -25,10 +25,14 @@ namespace saverpack {
 namespace {
 
 std::vector<uint8_t> ReadWholeFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) throw Failure(path.string() + ": cannot be read");
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw Failure(path.string() + ": cannot be read");
+  const std::streamoff size = in.tellg();
+  if (size < 0) throw Failure(path.string() + ": cannot be read");
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), size);
+  if (in.gcount() != size) throw Failure(path.string() + ": cannot be read");
   return bytes;
 }
 
@@ -303,9 +307,32 @@ int CommandExtract(const Args& args) {
   return 0;
 }
 
+// Netpbm's binary forms, for tools that read raw samples: PPM (P6) for an opaque picture, PAM (P7,
+// RGB_ALPHA) for any. Both are the picture's samples behind a short text header.
+std::vector<uint8_t> EncodeNetpbm(const quenvale::Picture& picture, bool with_alpha) {
+  const std::string header =
+      with_alpha ? "P7\nWIDTH " + std::to_string(picture.width) + "\nHEIGHT " +
+                       std::to_string(picture.height) +
+                       "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n"
+                 : "P6\n" + std::to_string(picture.width) + " " + std::to_string(picture.height) +
+                       "\n255\n";
+  const size_t channels = with_alpha ? 4 : 3;
+  std::vector<uint8_t> bytes(header.size() + picture.pixels.size() * channels);
+  std::copy(header.begin(), header.end(), bytes.begin());
+  uint8_t* out = bytes.data() + header.size();
+  for (const uint32_t pixel : picture.pixels) {
+    out[0] = static_cast<uint8_t>(pixel >> 16);
+    out[1] = static_cast<uint8_t>(pixel >> 8);
+    out[2] = static_cast<uint8_t>(pixel);
+    if (with_alpha) out[3] = static_cast<uint8_t>(pixel >> 24);
+    out += channels;
+  }
+  return bytes;
+}
+
 int CommandDecode(const Args& args) {
   if (args.positional.size() != 2) {
-    throw Failure("usage: saverpack decode PICTURE OUTPUT.png [--name NAME]");
+    throw Failure("usage: saverpack decode PICTURE OUTPUT.png|.ppm|.pam [--name NAME]");
   }
   const fs::path input = args.positional[0];
   const std::string name = args.Get("--name", input.filename().string());
@@ -322,7 +349,14 @@ int CommandDecode(const Args& args) {
   } catch (const quenvale::PictureError& e) {
     throw Failure(input.string() + ": " + e.what());
   }
-  WriteFileAtomically(args.positional[1], quenvale::EncodePng(picture));
+  const fs::path output = args.positional[1];
+  const std::string kind = quenvale::LowerCase(output.extension().string());
+  if (kind == ".ppm" && picture.has_alpha) {
+    throw Failure(input.string() + ": has alpha, which a PPM cannot hold; write .png or .pam");
+  }
+  WriteFileAtomically(output, kind == ".ppm"   ? EncodeNetpbm(picture, false)
+                              : kind == ".pam" ? EncodeNetpbm(picture, true)
+                                               : quenvale::EncodePng(picture));
   std::printf("%s: %dx%d%s, %s by %s\n", input.string().c_str(), picture.width, picture.height,
               picture.has_alpha ? " with alpha" : "", info.graphic_class->name,
               info.by_content ? "content" : "extension");
