@@ -37,10 +37,17 @@ void MoveSprites(std::vector<Sprite>& sprites, int32_t count, const MotionBounds
   }
 }
 
-void Collide(Sprite& first, Sprite& second) {
-  Vector n = Copy(first.Position);
-  Subtract(n, second.Position);
-  Normalize(n);
+namespace {
+
+// The exchange along `n`, the first corner minus the second as Subtract rounds it, whose Length
+// is `length`: what Collide computes, for callers that have both already.
+void CollideAlong(Sprite& first, Sprite& second, Vector n, float length) {
+  if (length == 0) {
+    n = Vector();
+  } else {
+    n.X = RoundToFloat(static_cast<double>(n.X) / length);
+    n.Y = RoundToFloat(static_cast<double>(n.Y) / length);
+  }
   const float a = Dot(first.Velocity, n);
   const float b = Dot(second.Velocity, n);
   const float p = RoundToFloat((static_cast<double>(a) - b) * 2 / 2);
@@ -48,6 +55,14 @@ void Collide(Sprite& first, Sprite& second) {
                        RoundToFloat(static_cast<double>(p) * n.Y));
   Subtract(first.Velocity, impulse);
   Add(second.Velocity, impulse);
+}
+
+}  // namespace
+
+void Collide(Sprite& first, Sprite& second) {
+  Vector n = Copy(first.Position);
+  Subtract(n, second.Position);
+  CollideAlong(first, second, n, Length(n));
 }
 
 std::vector<std::pair<int32_t, int32_t>> TouchingPairsPlain(const std::vector<Sprite>& sprites,
@@ -65,15 +80,29 @@ std::vector<std::pair<int32_t, int32_t>> TouchingPairsPlain(const std::vector<Sp
 
 namespace {
 
-// Calls visit(i, j) for every touching pair in (i, j) order. Positions must not change during the
-// visit; velocities may, which is what lets collisions be handled as the pairs are found.
+// A touching pair as the visit sees it: the partner j of sprite i, the difference of their corners
+// (i's minus j's, rounded as Subtract rounds it) and its Length, which is also their Distance.
+struct Touch {
+  int32_t j;
+  Vector difference;
+  float distance;
+};
+
+// Calls visit(i, touch) for every touching pair in (i, j) order. Positions must not change during
+// the visit; velocities may, which is what lets collisions be handled as the pairs are found.
 template <typename Visit>
 void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t sprite_width,
                         Visit visit) {
+  auto touch_of = [&sprites](int32_t i, int32_t j) {
+    Vector d = Copy(sprites[i].Position);
+    Subtract(d, sprites[j].Position);
+    return Touch{j, d, Length(d)};
+  };
   auto plain = [&] {
     for (int32_t i = 0; i < n; ++i) {
       for (int32_t j = i + 1; j < n; ++j) {
-        if (Distance(sprites[i].Position, sprites[j].Position) <= sprite_width) visit(i, j);
+        const Touch t = touch_of(i, j);
+        if (t.distance <= sprite_width) visit(i, t);
       }
     }
   };
@@ -103,11 +132,27 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
   const int32_t columns = static_cast<int32_t>(columns_wide);
   const int32_t rows = static_cast<int32_t>(rows_high);
 
-  // Sprites bucketed by cell, each bucket in index order (a counting sort). The buffers are
-  // kept between calls: a frame runs several motion steps.
-  thread_local std::vector<int32_t> cell_of, start, members, fill, partners;
-  cell_of.resize(n);
-  start.assign(static_cast<size_t>(columns) * rows + 1, 0);
+  // Sprites bucketed by cell, each bucket in index order (a counting sort), with their corners
+  // beside them so that the neighbour scan reads memory in sequence. The buffers are kept
+  // between calls: a frame runs several motion steps.
+  struct Member {
+    Vector corner;
+    int32_t index;
+  };
+  thread_local std::vector<int32_t> cell_of_buffer, start_buffer, next_buffer;
+  thread_local std::vector<Member> members_buffer;
+  thread_local std::vector<Touch> touches_buffer;
+  thread_local std::vector<double> squares_buffer;
+  cell_of_buffer.resize(n);
+  start_buffer.assign(static_cast<size_t>(columns) * rows + 1, 0);
+  members_buffer.resize(n);
+  touches_buffer.resize(n);
+  squares_buffer.resize(n);
+  int32_t* const cell_of = cell_of_buffer.data();
+  int32_t* const start = start_buffer.data();
+  Member* const members = members_buffer.data();
+  Touch* const touches = touches_buffer.data();
+  double* const squares = squares_buffer.data();
   for (int32_t i = 0; i < n; ++i) {
     const Vector& p = sprites[i].Position;
     const int32_t cx =
@@ -117,36 +162,54 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
     cell_of[i] = cy * columns + cx;
     ++start[cell_of[i] + 1];
   }
-  for (size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
-  members.resize(n);
-  fill.assign(start.begin(), start.end() - 1);
-  for (int32_t i = 0; i < n; ++i) members[fill[cell_of[i]]++] = i;
-
-  // Corners in bucket order, so that the neighbour scan reads memory in sequence.
-  thread_local std::vector<Vector> corners;
-  corners.resize(n);
-  for (int32_t k = 0; k < n; ++k) corners[k] = sprites[members[k]].Position;
+  const size_t cell_count = static_cast<size_t>(columns) * rows;
+  for (size_t c = 1; c <= cell_count; ++c) start[c] += start[c - 1];
+  // next[c]: where cell c's members above the sprite in hand begin. Sprites are taken in index
+  // order, so each cell's mark only moves forward, and members at or below it are never tested.
+  next_buffer.assign(start, start + cell_count);
+  int32_t* const next = next_buffer.data();
+  for (int32_t i = 0; i < n; ++i) members[next[cell_of[i]]++] = Member{sprites[i].Position, i};
+  std::copy(start, start + cell_count, next);
 
   // Beyond this squared distance no rounding brings two corners within the width.
   const double far = (sprite_width + 1.0) * (sprite_width + 1.0);
   for (int32_t i = 0; i < n; ++i) {
-    partners.clear();
     const Vector a = sprites[i].Position;
     const int32_t cx = cell_of[i] % columns, cy = cell_of[i] / columns;
     const int32_t left = std::max(0, cx - 1), right = std::min(columns - 1, cx + 1);
+    int32_t found = 0;
     for (int32_t y = std::max(0, cy - 1); y <= std::min(rows - 1, cy + 1); ++y) {
-      // The three cells of a row are neighbours in the bucket order too: one run.
-      const int32_t first = start[y * columns + left], last = start[y * columns + right + 1];
-      for (int32_t k = first; k < last; ++k) {
-        const Vector& b = corners[k];
-        const double dx = static_cast<double>(a.X) - b.X, dy = static_cast<double>(a.Y) - b.Y;
-        if (dx * dx + dy * dy > far) continue;
-        const int32_t j = members[k];
-        if (j > i && Distance(a, b) <= sprite_width) partners.push_back(j);
+      for (int32_t c = y * columns + left; c <= y * columns + right; ++c) {
+        int32_t k = next[c];
+        const int32_t end = start[c + 1];
+        while (k < end && members[k].index <= i) ++k;
+        next[c] = k;
+        // Every member is written and kept only when near: no branch to mispredict.
+        for (; k < end; ++k) {
+          const Vector& b = members[k].corner;
+          const float dx = RoundToFloat(static_cast<double>(a.X) - b.X);
+          const float dy = RoundToFloat(static_cast<double>(a.Y) - b.Y);
+          const double squared = static_cast<double>(dx) * dx + static_cast<double>(dy) * dy;
+          touches[found] = Touch{members[k].index, Vector(dx, dy), 0};
+          squares[found] = squared;
+          found += squared <= far;
+        }
       }
     }
-    std::sort(partners.begin(), partners.end());
-    for (int32_t j : partners) visit(i, j);
+    // The near ones that are within the width, put in partner order as they are kept (the lists
+    // are short: a sprite touches a few dozen at most in any saver that moves).
+    int32_t kept = 0;
+    for (int32_t t = 0; t < found; ++t) {
+      const float distance = RoundToFloat(std::sqrt(squares[t]));
+      if (distance > sprite_width) continue;
+      Touch touch = touches[t];
+      touch.distance = distance;
+      int32_t slot = kept++;
+      for (; slot > 0 && touches[slot - 1].j > touch.j; --slot) touches[slot] = touches[slot - 1];
+      touches[slot] = touch;
+    }
+    found = kept;
+    for (int32_t t = 0; t < found; ++t) visit(i, touches[t]);
   }
 }
 
@@ -157,14 +220,15 @@ std::vector<std::pair<int32_t, int32_t>> TouchingPairs(const std::vector<Sprite>
   std::vector<std::pair<int32_t, int32_t>> pairs;
   const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(sprites.size()));
   VisitTouchingPairs(sprites, n, sprite_width,
-                     [&pairs](int32_t i, int32_t j) { pairs.emplace_back(i, j); });
+                     [&pairs](int32_t i, const Touch& t) { pairs.emplace_back(i, t.j); });
   return pairs;
 }
 
 void CollideSprites(std::vector<Sprite>& sprites, int32_t count, int32_t sprite_width) {
   const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(sprites.size()));
-  VisitTouchingPairs(sprites, n, sprite_width,
-                     [&sprites](int32_t i, int32_t j) { Collide(sprites[i], sprites[j]); });
+  VisitTouchingPairs(sprites, n, sprite_width, [&sprites](int32_t i, const Touch& t) {
+    CollideAlong(sprites[i], sprites[t.j], t.difference, t.distance);
+  });
 }
 
 PlacementGrid::PlacementGrid(float max_x, float max_y, int32_t width) : width_(width) {
