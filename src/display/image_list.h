@@ -79,6 +79,11 @@ class PictureItem {
   void Draw(Surface& dest, int32_t x, int32_t y, int pattern);
   // Scales cell `pattern` into `rect`; nothing when either rectangle is empty.
   void StretchDraw(Surface& dest, const Rect& rect, int pattern);
+  // Whether StretchDraw of `pattern` sets every pixel of its rectangle: the item draws it now,
+  // and without the colour key.
+  bool StretchCoversRect(int pattern) const {
+    return !Transparent && Source(pattern) != nullptr && !patterns_[static_cast<size_t>(pattern)].Empty();
+  }
 
  private:
   void DropSurfaces();

@@ -212,7 +212,10 @@ void Saver::DrawBackground(Surface& surface) {
   dest.Top = (dh - height) / 2;
   dest.Right = dest.Left + width;
   dest.Bottom = dest.Top + height;
-  surface.Fill(background);
+  // A background over the whole surface leaves nothing of the fill to see.
+  const bool covered =
+      dest.Left <= 0 && dest.Top <= 0 && dest.Right >= dw && dest.Bottom >= dh && !dest.Empty();
+  if (!covered || !item.StretchCoversRect(0)) surface.Fill(background);
   item.StretchDraw(surface, dest, 0);
 }
 
