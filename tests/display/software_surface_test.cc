@@ -119,13 +119,13 @@ TEST(SoftwareSurfaceTest, CopyFromWithColourKeyLeavesKeyedPixelsOut) {
       HasPixels(dest, {{kBg, kBg, kBg, kBg}, {kBg, 1, kBg, 2}, {kBg, kBg, 3, 0xFFFF00FFu}}));
 }
 
-// Rows of every width up to a few groups of four, keyed pixels mixed in at every density (none,
+// Rows of every width up to a few groups of eight, keyed pixels mixed in at every density (none,
 // all, runs, single ones, and values one bit off the key), placed at every offset: each pixel
 // that is not the key lands, each that is leaves the destination as it was.
 TEST(SoftwareSurfaceTest, KeyedCopiesMatchThePixelRuleAtEveryWidthAndOffset) {
   uint32_t state = 1;
   const auto next = [&state] { return state = state * 1103515245u + 12345u; };
-  for (int32_t width = 1; width <= 19; ++width) {
+  for (int32_t width = 1; width <= 35; ++width) {
     for (int density = 0; density <= 4; ++density) {
       SoftwareSurface source(width, 3);
       for (int32_t y = 0; y < 3; ++y) {
