@@ -96,16 +96,24 @@ void SoftwareCanvas::TextOut(int32_t x, int32_t y, const std::string& text) {
 SoftwareSurface::SoftwareSurface(int32_t width, int32_t height)
     : width_(std::max(width, 0)),
       height_(std::max(height, 0)),
-      pixels_(static_cast<size_t>(width_) * height_, 0) {}
+      storage_(static_cast<size_t>(width_) * height_, 0),
+      pixels_(storage_.data()),
+      count_(storage_.size()) {}
+
+SoftwareSurface::SoftwareSurface(int32_t width, int32_t height, uint32_t* memory)
+    : width_(memory != nullptr ? std::max(width, 0) : 0),
+      height_(memory != nullptr ? std::max(height, 0) : 0),
+      pixels_(memory),
+      count_(static_cast<size_t>(width_) * height_) {}
 
 SoftwareSurface::SoftwareSurface(const Picture& picture)
     : SoftwareSurface(picture.width, picture.height) {
-  const size_t count = std::min(pixels_.size(), picture.pixels.size());
+  const size_t count = std::min(count_, picture.pixels.size());
   for (size_t i = 0; i < count; ++i) pixels_[i] = picture.pixels[i] & 0x00FFFFFFu;
 }
 
 bool SoftwareSurface::Fill(uint32_t device_value) {
-  std::fill(pixels_.begin(), pixels_.end(), device_value);
+  std::fill(pixels_, pixels_ + count_, device_value);
   return true;
 }
 
@@ -131,15 +139,15 @@ void SoftwareSurface::CopyFrom(const Surface& source, const Rect& source_rect, i
 
   // A copy within one surface may overlap itself: read from a snapshot then.
   std::vector<uint32_t> snapshot;
-  const uint32_t* read = from->pixels_.data();
+  const uint32_t* read = from->pixels_;
   if (from == this) {
-    snapshot = pixels_;
+    snapshot.assign(pixels_, pixels_ + count_);
     read = snapshot.data();
   }
   const uint32_t key = from->color_key_;
   for (int32_t row = 0; row < dst.Height(); ++row) {
     const uint32_t* in = read + static_cast<size_t>(src_top + row) * from->width_ + src_left;
-    uint32_t* out = pixels_.data() + static_cast<size_t>(dst.Top + row) * width_ + dst.Left;
+    uint32_t* out = pixels_ + static_cast<size_t>(dst.Top + row) * width_ + dst.Left;
     if (!transparent) {
       std::copy(in, in + dst.Width(), out);
       continue;
@@ -159,9 +167,9 @@ void SoftwareSurface::StretchFrom(const Surface& source, const Rect& source_rect
     return;
   }
   std::vector<uint32_t> snapshot;
-  const uint32_t* read = from->pixels_.data();
+  const uint32_t* read = from->pixels_;
   if (from == this) {
-    snapshot = pixels_;
+    snapshot.assign(pixels_, pixels_ + count_);
     read = snapshot.data();
   }
   const int64_t sw = source_rect.Width(), sh = source_rect.Height();
@@ -182,7 +190,7 @@ void SoftwareSurface::StretchFrom(const Surface& source, const Rect& source_rect
   for (int32_t dy = y0; dy < y1; ++dy) {
     const int64_t sy = source_rect.Top + SampleIndex(dy - static_cast<int64_t>(dest.Top), sh, dh);
     if (sy < 0 || sy >= from->height_) continue;
-    uint32_t* out = pixels_.data() + static_cast<size_t>(dy) * width_;
+    uint32_t* out = pixels_ + static_cast<size_t>(dy) * width_;
     // An enlarged picture repeats source rows: without a colour key the row just made is the
     // row wanted.
     if (!transparent && sy == previous_sy && previous_out != nullptr) {
@@ -206,8 +214,8 @@ Picture SoftwareSurface::ToPicture() const {
   Picture picture;
   picture.width = width_;
   picture.height = height_;
-  picture.pixels.resize(pixels_.size());
-  for (size_t i = 0; i < pixels_.size(); ++i) picture.pixels[i] = 0xFF000000u | pixels_[i];
+  picture.pixels.resize(count_);
+  for (size_t i = 0; i < count_; ++i) picture.pixels[i] = 0xFF000000u | pixels_[i];
   return picture;
 }
 

@@ -42,6 +42,9 @@ class SoftwareSurface : public Surface {
   SoftwareSurface(int32_t width, int32_t height);
   // The picture's colours, alpha dropped (pixel & 0x00FFFFFF).
   explicit SoftwareSurface(const Picture& picture);
+  // Draws in memory the caller owns and keeps for the surface's life (a window's own image):
+  // width x height words, rows without padding, taken as they are.
+  SoftwareSurface(int32_t width, int32_t height, uint32_t* memory);
 
   int32_t Width() const override { return width_; }
   int32_t Height() const override { return height_; }
@@ -63,8 +66,8 @@ class SoftwareSurface : public Surface {
   void StretchFrom(const Surface& source, const Rect& source_rect, const Rect& dest,
                    bool transparent) override;
 
-  const uint32_t* Pixels() const { return pixels_.data(); }
-  uint32_t* MutablePixels() { return pixels_.data(); }
+  const uint32_t* Pixels() const { return pixels_; }
+  uint32_t* MutablePixels() { return pixels_; }
   uint32_t Pixel(int32_t x, int32_t y) const {
     return pixels_[static_cast<size_t>(y) * width_ + x];
   }
@@ -77,7 +80,9 @@ class SoftwareSurface : public Surface {
  private:
   int32_t width_;
   int32_t height_;
-  std::vector<uint32_t> pixels_;
+  std::vector<uint32_t> storage_;  // empty for a surface on the caller's memory
+  uint32_t* pixels_;
+  size_t count_;  // width x height
   uint32_t color_key_ = 0;
   // Made on first use: most surfaces (pictures of the image list) never draw text.
   std::unique_ptr<SoftwareCanvas> canvas_;

@@ -93,16 +93,35 @@ SdlDevice::~SdlDevice() {
   if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
 }
 
+void SdlDevice::AttachToWindowSurface(SDL_Surface* surface) {
+  const int width = std::max(surface->w, 1), height = std::max(surface->h, 1);
+  const bool in_place = surface->pixels != nullptr && surface->w >= 1 && surface->h >= 1 &&
+                        surface->format->format == SDL_PIXELFORMAT_RGB888 &&
+                        surface->pitch == surface->w * 4 && !SDL_MUSTLOCK(surface);
+  const bool same = back_ != nullptr && in_place == in_place_ && back_->Width() == width &&
+                    back_->Height() == height && (!in_place || back_->Pixels() == surface->pixels);
+  if (same) return;
+  back_ = in_place ? std::make_unique<SoftwareSurface>(width, height,
+                                                       static_cast<uint32_t*>(surface->pixels))
+                   : std::make_unique<SoftwareSurface>(width, height);
+  in_place_ = in_place;
+}
+
 void SdlDevice::Resize() {
   int width = 0, height = 0;
   if (renderer_ == nullptr) {
     // The surface follows the window's new size once asked for again.
     SDL_Surface* surface = SDL_GetWindowSurface(window_);
-    if (surface == nullptr)
+    if (surface == nullptr) {
+      // What the back surface drew in may be gone with the window's old image.
+      back_.reset();
+      in_place_ = false;
       throw SdlError(std::string("Surface cannot be made: ") + SDL_GetError());
-    width = surface->w;
-    height = surface->h;
-  } else if (SDL_GetRendererOutputSize(renderer_, &width, &height) != 0) {
+    }
+    AttachToWindowSurface(surface);
+    return;
+  }
+  if (SDL_GetRendererOutputSize(renderer_, &width, &height) != 0) {
     SDL_GetWindowSize(window_, &width, &height);
   }
   width = width < 1 ? 1 : width;
@@ -170,7 +189,37 @@ void SdlDevice::Flip() {
 }
 
 void SdlDevice::PresentToWindowSurface() {
+  if (in_place_) {
+    // Once the window has a new size, SDL replaces its image, and frees the one this frame was
+    // drawn in, as soon as the surface is asked for. Until Resize the frame is then presented
+    // as any frame of the old size is, from a copy of our own.
+    int width = 0, height = 0;
+    SDL_GetWindowSize(window_, &width, &height);
+    if (width != back_->Width() || height != back_->Height()) {
+      auto own = std::make_unique<SoftwareSurface>(back_->Width(), back_->Height());
+      std::copy(back_->Pixels(), back_->Pixels() + static_cast<size_t>(own->Width()) * own->Height(),
+                own->MutablePixels());
+      back_ = std::move(own);
+      in_place_ = false;
+    }
+  }
   SDL_Surface* surface = SDL_GetWindowSurface(window_);
+  if (in_place_) {
+    // Sized back and forth between two frames: the image is new all the same, and the frame
+    // drawn in the old one is lost; the next is drawn in the new one.
+    if (surface == nullptr) {
+      back_ = std::make_unique<SoftwareSurface>(back_->Width(), back_->Height());
+      in_place_ = false;
+      return;
+    }
+    if (surface->pixels != back_->Pixels() || surface->w != back_->Width() ||
+        surface->h != back_->Height()) {
+      AttachToWindowSurface(surface);
+      return;
+    }
+    SDL_UpdateWindowSurface(window_);
+    return;
+  }
   if (surface == nullptr) return;
   const int width = back_->Width(), height = back_->Height();
   // Centred as a windowed present is; what falls outside the window is cut off.

@@ -63,12 +63,17 @@ class SdlDevice : public DrawDevice {
 
  private:
   void PresentToWindowSurface();
+  // The back surface for the window's surface `surface`: drawn in place when its pixels are
+  // 0x00RRGGBB words without row padding (a 24-bit X visual), else a surface of our own that
+  // Flip copies over.
+  void AttachToWindowSurface(SDL_Surface* surface);
 
   SDL_Window* window_;
   // Null when frames go to the window's surface.
   SDL_Renderer* renderer_ = nullptr;
   SDL_Texture* texture_ = nullptr;
   std::unique_ptr<SoftwareSurface> back_;
+  bool in_place_ = false;  // back_ draws in the window surface's own pixels
   bool accelerated_ = false;
   bool vsync_ = false;
   std::string renderer_name_;
