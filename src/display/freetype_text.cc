@@ -1,5 +1,6 @@
 #include "display/freetype_text.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #ifndef _WIN32
@@ -9,7 +10,6 @@
 #include FT_OUTLINE_H
 #include FT_TRUETYPE_TABLES_H
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -485,6 +485,7 @@ void FreeTypeText::Draw(uint32_t* pixels, int32_t width, int32_t height, int32_t
   const uint32_t solid = red << 16 | green << 8 | blue;
   auto blend = [&](int64_t px, int64_t py, uint32_t alpha) {
     if (alpha == 0 || px < 0 || py < 0 || px >= width || py >= height) return;
+    Changed(px, py);
     uint32_t& dst = pixels[static_cast<size_t>(py) * width + px];
     if (alpha == 255) {
       dst = solid;
@@ -519,6 +520,10 @@ void FreeTypeText::Draw(uint32_t* pixels, int32_t width, int32_t height, int32_t
     const int64_t x1 = std::min<int64_t>(static_cast<int64_t>(x) + advance, width);
     for (int64_t py = std::max<int64_t>(top, 0); py < std::min<int64_t>(top + thickness, height);
          ++py) {
+      if (x0 < x1) {
+        Changed(x0, py);
+        Changed(x1 - 1, py);
+      }
       for (int64_t px = x0; px < x1; ++px) pixels[static_cast<size_t>(py) * width + px] = solid;
     }
   };
@@ -537,5 +542,26 @@ void FreeTypeText::Draw(uint32_t* pixels, int32_t width, int32_t height, int32_t
 }
 
 #endif  // _WIN32
+
+void FreeTypeText::Changed(int64_t x, int64_t y) {
+  changed_left_ = std::min(changed_left_, x);
+  changed_top_ = std::min(changed_top_, y);
+  changed_right_ = std::max(changed_right_, x + 1);
+  changed_bottom_ = std::max(changed_bottom_, y + 1);
+}
+
+bool FreeTypeText::TakeChanged(int32_t* left, int32_t* top, int32_t* right, int32_t* bottom) {
+  const bool any = changed_left_ < changed_right_;
+  if (any) {
+    // Pixels of a buffer: every coordinate fits.
+    *left = static_cast<int32_t>(changed_left_);
+    *top = static_cast<int32_t>(changed_top_);
+    *right = static_cast<int32_t>(changed_right_);
+    *bottom = static_cast<int32_t>(changed_bottom_);
+  }
+  changed_left_ = changed_top_ = INT64_MAX;
+  changed_right_ = changed_bottom_ = INT64_MIN;
+  return any;
+}
 
 }  // namespace quenvale

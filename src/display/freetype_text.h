@@ -62,10 +62,17 @@ class FreeTypeText {
   // width x height buffer of 0x00RRGGBB pixels; everything outside the buffer is cut off.
   void Draw(uint32_t* pixels, int32_t width, int32_t height, int32_t x, int32_t y,
             const std::string& text);
+  // The smallest box [left, right) x [top, bottom) holding every pixel Draw has changed since
+  // the last call; false, and nothing set, when it changed none.
+  bool TakeChanged(int32_t* left, int32_t* top, int32_t* right, int32_t* bottom);
 
  private:
+  void Changed(int64_t x, int64_t y);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  int64_t changed_left_ = INT64_MAX, changed_top_ = INT64_MAX;
+  int64_t changed_right_ = INT64_MIN, changed_bottom_ = INT64_MIN;
 };
 
 }  // namespace quenvale

@@ -1,5 +1,6 @@
 #include "display/image_list.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -8,6 +9,7 @@ namespace quenvale {
 void PictureItem::SetTransparentColor(int32_t color) {
   if (color == transparent_color_) return;
   transparent_color_ = color;
+  ++version_;
   for (const auto& surface : surfaces_) {
     surface->SetColorKey(surface->MatchDeviceColor(color));
   }
@@ -31,6 +33,7 @@ void PictureItem::ResampleForDisplay(int32_t width, int32_t height) {
   }
   const int32_t loaded_width = LoadedWidth(), loaded_height = LoadedHeight();
   picture_ = std::move(shrunk);
+  ++version_;
   loaded_width_ = loaded_width;
   loaded_height_ = loaded_height;
 }
@@ -38,6 +41,7 @@ void PictureItem::ResampleForDisplay(int32_t width, int32_t height) {
 void PictureItem::DropSurfaces() {
   surfaces_.clear();
   patterns_.clear();
+  ++version_;
 }
 
 void PictureItem::Initialize() {
@@ -120,6 +124,20 @@ void PictureItem::Draw(Surface& dest, int32_t x, int32_t y, int pattern) {
                      static_cast<int32_t>(src_right), static_cast<int32_t>(src_bottom)};
   dest.CopyFrom(*source, clipped, static_cast<int32_t>(dst_left), static_cast<int32_t>(dst_top),
                 Transparent);
+}
+
+bool PictureItem::RedrawPart(Surface& dest, const Rect& rect, const Rect& part, int pattern) {
+  Surface* source = Source(pattern);
+  if (source == nullptr) return false;
+  const Rect& cell = patterns_[static_cast<size_t>(pattern)];
+  if (cell.Width() != rect.Width() || cell.Height() != rect.Height()) return false;
+  const Rect inside{std::max(part.Left, rect.Left), std::max(part.Top, rect.Top),
+                    std::min(part.Right, rect.Right), std::min(part.Bottom, rect.Bottom)};
+  if (inside.Empty()) return true;
+  const Rect from{cell.Left + (inside.Left - rect.Left), cell.Top + (inside.Top - rect.Top),
+                  cell.Left + (inside.Right - rect.Left), cell.Top + (inside.Bottom - rect.Top)};
+  dest.CopyFrom(*source, from, inside.Left, inside.Top, Transparent);
+  return true;
 }
 
 void PictureItem::StretchDraw(Surface& dest, const Rect& rect, int pattern) {

@@ -82,8 +82,15 @@ class PictureItem {
   // Whether StretchDraw of `pattern` sets every pixel of its rectangle: the item draws it now,
   // and without the colour key.
   bool StretchCoversRect(int pattern) const {
-    return !Transparent && Source(pattern) != nullptr && !patterns_[static_cast<size_t>(pattern)].Empty();
+    return !Transparent && Source(pattern) != nullptr &&
+           !patterns_[static_cast<size_t>(pattern)].Empty();
   }
+  // Draws again the part `part` of what StretchDraw(dest, rect, pattern) drew, where the cell
+  // is the size of `rect`, so that it is drawn unscaled; false, drawing nothing, where it is not.
+  bool RedrawPart(Surface& dest, const Rect& rect, const Rect& part, int pattern);
+  // Changes whenever the item's surfaces are built, dropped or re-keyed, or its picture is
+  // replaced by a resampled copy: what it draws may then differ.
+  uint64_t Version() const { return version_; }
 
  private:
   void DropSurfaces();
@@ -95,6 +102,7 @@ class PictureItem {
   int32_t loaded_width_ = -1, loaded_height_ = -1;  // -1: the picture's own
   int32_t transparent_color_ = 0;
   bool initialized_ = false;
+  uint64_t version_ = 0;
   std::vector<std::unique_ptr<Surface>> surfaces_;
   std::vector<Rect> patterns_;
 };

@@ -93,6 +93,12 @@ void SoftwareCanvas::TextOut(int32_t x, int32_t y, const std::string& text) {
   text_.Draw(surface_.MutablePixels(), surface_.Width(), surface_.Height(), x, y, text);
 }
 
+Rect SoftwareCanvas::TakeChangedRect() {
+  Rect changed{};
+  if (!text_.TakeChanged(&changed.Left, &changed.Top, &changed.Right, &changed.Bottom)) return {};
+  return changed;
+}
+
 SoftwareSurface::SoftwareSurface(int32_t width, int32_t height)
     : width_(std::max(width, 0)),
       height_(std::max(height, 0)),
@@ -114,6 +120,15 @@ SoftwareSurface::SoftwareSurface(const Picture& picture)
 
 bool SoftwareSurface::Fill(uint32_t device_value) {
   std::fill(pixels_, pixels_ + count_, device_value);
+  return true;
+}
+
+bool SoftwareSurface::FillRect(const Rect& rect, uint32_t device_value) {
+  const int32_t left = std::max(rect.Left, 0), right = std::min(rect.Right, width_);
+  for (int32_t y = std::max(rect.Top, 0); y < std::min(rect.Bottom, height_) && left < right; ++y) {
+    uint32_t* row = pixels_ + static_cast<size_t>(y) * width_;
+    std::fill(row + left, row + right, device_value);
+  }
   return true;
 }
 

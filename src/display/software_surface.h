@@ -27,6 +27,7 @@ class SoftwareCanvas : public Canvas {
   void TextOut(int32_t x, int32_t y, const std::string& text) override;
   // Memory needs no locking, so there is nothing to hand back.
   void Release() override {}
+  Rect TakeChangedRect() override;
   FreeTypeText& Text() { return text_; }
 
  private:
@@ -49,6 +50,7 @@ class SoftwareSurface : public Surface {
   int32_t Width() const override { return width_; }
   int32_t Height() const override { return height_; }
   bool Fill(uint32_t device_value) override;
+  bool FillRect(const Rect& rect, uint32_t device_value) override;
   // 0x00BBGGRR to 0x00RRGGBB; the top byte of `color` is ignored.
   uint32_t MatchDeviceColor(int32_t color) override;
   Canvas& GetCanvas() override;
@@ -106,6 +108,8 @@ class SoftwareDevice : public DrawDevice {
   // the client area is cut off.
   void Flip() override;
   std::unique_ptr<Surface> CreateSurface(const Picture& picture) override;
+  // The back surface is never replaced, and Flip only reads it.
+  uint64_t KeptBackSurface() const override { return 1; }
 
   // What the last Flip showed (black before the first), alpha 0xFF.
   const Picture& Screen() const { return screen_; }

@@ -42,6 +42,10 @@ class Canvas {
   virtual void TextOut(int32_t x, int32_t y, const std::string& text) = 0;
   // Hands the surface back for copies; the next drawing call takes it again.
   virtual void Release() = 0;
+  // The smallest rectangle holding every pixel TextOut has changed since the last call (empty
+  // when none); a canvas that cannot tell answers kEverywhere.
+  virtual Rect TakeChangedRect() { return kEverywhere; }
+  static constexpr Rect kEverywhere{-(1 << 30), -(1 << 30), 1 << 30, 1 << 30};
 };
 
 class Surface {
@@ -51,6 +55,8 @@ class Surface {
   virtual int32_t Height() const = 0;
   // Sets every pixel to a raw value of the surface's pixel format.
   virtual bool Fill(uint32_t device_value) = 0;
+  // The same for the pixels of `rect` that lie on the surface.
+  virtual bool FillRect(const Rect& rect, uint32_t device_value) = 0;
   // The raw pixel value the surface uses for a 24-bit colour 0x00BBGGRR.
   virtual uint32_t MatchDeviceColor(int32_t color) = 0;
   virtual Canvas& GetCanvas() = 0;
@@ -78,6 +84,10 @@ class DrawDevice {
   virtual void Flip() = 0;
   // A surface holding `picture` at its own size (alpha is not used); null for an empty picture.
   virtual std::unique_ptr<Surface> CreateSurface(const Picture& picture) = 0;
+  // Not 0 while the back surface keeps what was last drawn on it, and the same number from
+  // frame to frame until it is replaced; 0 when it may not (a chain that flips its buffers),
+  // which is the default.
+  virtual uint64_t KeptBackSurface() const { return 0; }
 };
 
 }  // namespace quenvale

@@ -1,5 +1,6 @@
 #include "saver/saver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <iomanip>
@@ -197,26 +198,81 @@ Saver::Size Saver::BackgroundSize(int32_t pw, int32_t ph, int32_t dw, int32_t dh
   return {width, height};
 }
 
-void Saver::DrawBackground(Surface& surface) {
-  const uint32_t background = surface.MatchDeviceColor(settings_.BackgroundColor);
-  if (!settings_.ShowBackground) {
-    surface.Fill(background);
+namespace {
+
+// Fills `area` less `hole`: up to four bands, each cut to the surface by FillRect.
+void FillAround(Surface& surface, const Rect& area, const Rect& hole, uint32_t value) {
+  const int32_t top = std::max(area.Top, hole.Top), bottom = std::min(area.Bottom, hole.Bottom);
+  surface.FillRect(Rect{area.Left, area.Top, area.Right, std::min(area.Bottom, hole.Top)}, value);
+  surface.FillRect(Rect{area.Left, std::max(area.Top, hole.Bottom), area.Right, area.Bottom},
+                   value);
+  if (top >= bottom) return;
+  surface.FillRect(Rect{area.Left, top, std::min(area.Right, hole.Left), bottom}, value);
+  surface.FillRect(Rect{std::max(area.Left, hole.Right), top, area.Right, bottom}, value);
+}
+
+int64_t Area(const Rect& r) { return r.Empty() ? 0 : static_cast<int64_t>(r.Width()) * r.Height(); }
+
+Rect Intersection(const Rect& a, const Rect& b) {
+  return Rect{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
+              std::min(a.Bottom, b.Bottom)};
+}
+
+}  // namespace
+
+Saver::FrameBackground Saver::BackgroundFor(DrawDevice& device, Surface& surface) {
+  FrameBackground b;
+  b.kept_surface = device.KeptBackSurface();
+  b.surface = &surface;
+  b.width = surface.Width();
+  b.height = surface.Height();
+  b.color = surface.MatchDeviceColor(settings_.BackgroundColor);
+  b.shown = settings_.ShowBackground;
+  if (b.shown) {
+    PictureItem& item = image_list_.Items(background_index_);
+    const Size shown = BackgroundSize(item.LoadedWidth(), item.LoadedHeight(), b.width, b.height);
+    b.dest.Left = (b.width - shown.width) / 2;
+    b.dest.Top = (b.height - shown.height) / 2;
+    b.dest.Right = b.dest.Left + shown.width;
+    b.dest.Bottom = b.dest.Top + shown.height;
+    b.index = background_index_;
+    b.version = item.Version();
+    b.transparent = item.Transparent;
+  }
+  return b;
+}
+
+void Saver::DrawBackground(Surface& surface, const FrameBackground& b) {
+  if (!b.shown) {
+    surface.Fill(b.color);
     return;
   }
-  const int32_t dw = surface.Width(), dh = surface.Height();
   PictureItem& item = image_list_.Items(background_index_);
-  const Size shown = BackgroundSize(item.LoadedWidth(), item.LoadedHeight(), dw, dh);
-  const int32_t width = shown.width, height = shown.height;
-  Rect dest;
-  dest.Left = (dw - width) / 2;
-  dest.Top = (dh - height) / 2;
-  dest.Right = dest.Left + width;
-  dest.Bottom = dest.Top + height;
-  // A background over the whole surface leaves nothing of the fill to see.
-  const bool covered =
-      dest.Left <= 0 && dest.Top <= 0 && dest.Right >= dw && dest.Bottom >= dh && !dest.Empty();
-  if (!covered || !item.StretchCoversRect(0)) surface.Fill(background);
-  item.StretchDraw(surface, dest, 0);
+  if (b.dest.Empty() || !item.StretchCoversRect(0)) {
+    surface.Fill(b.color);
+  } else {
+    // The background sets every pixel it covers: the colour only shows in the bands around it.
+    FillAround(surface, Rect{0, 0, b.width, b.height}, b.dest, b.color);
+  }
+  item.StretchDraw(surface, b.dest, 0);
+}
+
+bool Saver::RedrawBackground(Surface& surface, const FrameBackground& b,
+                             const std::vector<Rect>& parts) {
+  const Rect whole{0, 0, b.width, b.height};
+  PictureItem& item = image_list_.Items(background_index_);
+  const bool covers = b.shown && !b.dest.Empty() && item.StretchCoversRect(0);
+  for (const Rect& part : parts) {
+    const Rect r = Intersection(part, whole);
+    if (r.Empty()) continue;
+    if (covers) {
+      FillAround(surface, r, b.dest, b.color);
+    } else {
+      surface.FillRect(r, b.color);
+    }
+    if (b.shown && !b.dest.Empty() && !item.RedrawPart(surface, b.dest, r, 0)) return false;
+  }
+  return true;
 }
 
 Font Saver::PreviewScaled(const Font& font) const {
@@ -227,6 +283,7 @@ Font Saver::PreviewScaled(const Font& font) const {
 
 void Saver::DrawOverlays(Surface& surface) {
   Canvas& canvas = surface.GetCanvas();
+  canvas.TakeChangedRect();  // what happened before this frame is not this frame's text
   if (settings_.Clock > 0) {
     Font font = PreviewScaled(settings_.ClockFont.Font);
     canvas.SetFont(font);
@@ -250,6 +307,8 @@ void Saver::DrawOverlays(Surface& surface) {
     canvas.SetFont(font);
     canvas.TextOut(0, 0, name);
   }
+  const Rect text = canvas.TakeChangedRect();
+  if (!text.Empty()) drawn_over_.push_back(text);
   canvas.Release();
 }
 
@@ -277,13 +336,36 @@ bool Saver::FrameSlice(DrawDevice& device, Clock::time_point deadline) {
   // The picture comes after the motion; nothing the background reads changes in between.
   if (!device.CanDraw()) return true;
   Surface& surface = device.BackSurface();
-  DrawBackground(surface);
+  // Where the surface still holds the last frame over the same background, only what that
+  // frame drew over it is put back: the rest is the background already.
+  const FrameBackground background = BackgroundFor(device, surface);
+  const bool kept =
+      background.kept_surface != 0 && last_frame_valid_ && background.SameAs(last_background_);
+  last_frame_valid_ = false;
+  if (!kept || !RedrawBackground(surface, background, drawn_over_)) {
+    DrawBackground(surface, background);
+  }
+  drawn_over_.clear();
   PictureItem& sprite = image_list_.Items(sprite_index_);
+  const int32_t sprite_width = sprite.Width(), sprite_height = sprite.Height();
+  const Rect whole{0, 0, background.width, background.height};
+  int64_t area = 0;
   for (int32_t i = 0; i < count; ++i) {
-    sprite.Draw(surface, BankersRound(sprites_[i].Position.X), BankersRound(sprites_[i].Position.Y),
-                0);
+    const int32_t x = BankersRound(sprites_[i].Position.X);
+    const int32_t y = BankersRound(sprites_[i].Position.Y);
+    sprite.Draw(surface, x, y, 0);
+    const Rect at{x, y,
+                  static_cast<int32_t>(std::min<int64_t>(int64_t{x} + sprite_width, INT32_MAX)),
+                  static_cast<int32_t>(std::min<int64_t>(int64_t{y} + sprite_height, INT32_MAX))};
+    const Rect on_surface = Intersection(at, whole);
+    if (on_surface.Empty()) continue;
+    area += Area(on_surface);
+    // Past half the surface a whole background costs less than the parts.
+    if (area <= Area(whole) / 2) drawn_over_.push_back(on_surface);
   }
   DrawOverlays(surface);
+  last_background_ = background;
+  last_frame_valid_ = background.kept_surface != 0 && area <= Area(whole) / 2;
   device.Flip();
   return true;
 }

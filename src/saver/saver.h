@@ -149,7 +149,31 @@ class Saver {
   };
   // The size a `pw` x `ph` background is drawn at on a `dw` x `dh` surface.
   Size BackgroundSize(int32_t pw, int32_t ph, int32_t dw, int32_t dh) const;
-  void DrawBackground(Surface& surface);
+  // What the background of a frame depends on; two frames with the same draw the same.
+  struct FrameBackground {
+    uint64_t kept_surface = 0;  // the device's KeptBackSurface
+    const Surface* surface = nullptr;
+    int32_t width = 0, height = 0;
+    uint32_t color = 0;
+    bool shown = false;
+    Rect dest;  // where the picture goes, when shown
+    int32_t index = -1;
+    uint64_t version = 0;
+    bool transparent = false;
+    bool SameAs(const FrameBackground& o) const {
+      return kept_surface == o.kept_surface && surface == o.surface && width == o.width &&
+             height == o.height && color == o.color && shown == o.shown &&
+             dest.Left == o.dest.Left && dest.Top == o.dest.Top && dest.Right == o.dest.Right &&
+             dest.Bottom == o.dest.Bottom && index == o.index && version == o.version &&
+             transparent == o.transparent;
+    }
+  };
+  FrameBackground BackgroundFor(DrawDevice& device, Surface& surface);
+  void DrawBackground(Surface& surface, const FrameBackground& background);
+  // The background again within `parts` only; false where it cannot be drawn in parts (a
+  // picture drawn scaled), and then the caller draws all of it.
+  bool RedrawBackground(Surface& surface, const FrameBackground& background,
+                        const std::vector<Rect>& parts);
   void DrawOverlays(Surface& surface);
   Font PreviewScaled(const Font& font) const;
 
@@ -171,6 +195,11 @@ class Saver {
   int32_t placement_height_ = 0;
   std::function<std::string()> time_text_;
   int64_t steps_left_ = 0;  // motion steps of the frame under way
+  // The last frame drawn: its background, and where it drew over it (sprites, text). Valid
+  // while the device keeps its back surface and the frame drew over at most half of it.
+  FrameBackground last_background_;
+  std::vector<Rect> drawn_over_;
+  bool last_frame_valid_ = false;
 };
 
 }  // namespace quenvale

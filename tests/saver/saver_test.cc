@@ -572,6 +572,43 @@ TEST(SaverFrameTest, AFrameInSlicesIsTheWholeFrame) {
   }
 }
 
+// A device whose back surface counts as new every frame: the saver draws all of each frame.
+class FreshDevice : public SoftwareDevice {
+ public:
+  using SoftwareDevice::SoftwareDevice;
+  uint64_t KeptBackSurface() const override { return 0; }
+};
+
+// Frames put together from the last one's parts must be the frames drawn whole, through what
+// changes the background: a set change, the colour, the background shown or not, a new layout.
+TEST(SaverFrameTest, FramesRedrawnInPartsAreTheWholeFrames) {
+  const std::map<std::string, std::string> busy = {{"nrImages", "12"}, {"Speed", "40"},
+                                                    {"clock", "2"},     {"filename", "0"},
+                                                    {"showBackground", "true"}};
+  Fixture parts(2, busy), whole(2, busy);
+  SoftwareDevice parts_device(640, 480);
+  FreshDevice whole_device(640, 480);
+  for (Fixture* f : {&parts, &whole}) {
+    f->saver->FormCreate(640, 480);
+    f->saver->ImageList().Initialized(f == &parts ? static_cast<DrawDevice&>(parts_device)
+                                                  : whole_device);
+    f->saver->ImageList().Restored();
+  }
+  for (int frame = 0; frame < 40; ++frame) {
+    for (Fixture* f : {&parts, &whole}) {
+      if (frame == 8) f->saver->tSetChangeTimer();
+      if (frame == 14) f->settings->BackgroundColor = 0x00336699;
+      if (frame == 20) f->settings->ShowBackground = false;
+      if (frame == 26) f->settings->ShowBackground = true;
+      if (frame == 32) f->saver->SetClientSize(600, 400);
+      if (frame % 5 == 0) f->saver->tClockTimer(true);
+    }
+    parts.saver->FrameTimerTimer(parts_device);
+    whole.saver->FrameTimerTimer(whole_device);
+    ASSERT_TRUE(parts_device.Screen().pixels == whole_device.Screen().pixels) << "frame " << frame;
+  }
+}
+
 TEST(SaverFrameTest, NothingHappensWhileTheDeviceCannotDraw) {
   Fixture f(1, {{"clock", "0"}, {"filename", "1"}});
   RecordingDevice device(640, 480);

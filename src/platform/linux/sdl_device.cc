@@ -104,6 +104,7 @@ void SdlDevice::AttachToWindowSurface(SDL_Surface* surface) {
   back_ = in_place ? std::make_unique<SoftwareSurface>(width, height,
                                                        static_cast<uint32_t*>(surface->pixels))
                    : std::make_unique<SoftwareSurface>(width, height);
+  ++back_number_;
   in_place_ = in_place;
 }
 
@@ -115,6 +116,7 @@ void SdlDevice::Resize() {
     if (surface == nullptr) {
       // What the back surface drew in may be gone with the window's old image.
       back_.reset();
+      ++back_number_;
       in_place_ = false;
       throw SdlError(std::string("Surface cannot be made: ") + SDL_GetError());
     }
@@ -130,6 +132,7 @@ void SdlDevice::Resize() {
   if (texture_ != nullptr) SDL_DestroyTexture(texture_);
   texture_ = nullptr;
   back_.reset();
+  ++back_number_;
   if (renderer_ != nullptr) {
     // 0x00RRGGBB words, the software surface's own pixels: the upload is one copy.
     texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
@@ -139,6 +142,7 @@ void SdlDevice::Resize() {
     }
   }
   back_ = std::make_unique<SoftwareSurface>(width, height);
+  ++back_number_;
 }
 
 namespace {
@@ -197,9 +201,11 @@ void SdlDevice::PresentToWindowSurface() {
     SDL_GetWindowSize(window_, &width, &height);
     if (width != back_->Width() || height != back_->Height()) {
       auto own = std::make_unique<SoftwareSurface>(back_->Width(), back_->Height());
-      std::copy(back_->Pixels(), back_->Pixels() + static_cast<size_t>(own->Width()) * own->Height(),
+      std::copy(back_->Pixels(),
+                back_->Pixels() + static_cast<size_t>(own->Width()) * own->Height(),
                 own->MutablePixels());
       back_ = std::move(own);
+      ++back_number_;
       in_place_ = false;
     }
   }
@@ -209,6 +215,7 @@ void SdlDevice::PresentToWindowSurface() {
     // drawn in the old one is lost; the next is drawn in the new one.
     if (surface == nullptr) {
       back_ = std::make_unique<SoftwareSurface>(back_->Width(), back_->Height());
+      ++back_number_;
       in_place_ = false;
       return;
     }

@@ -44,6 +44,8 @@ class SdlDevice : public DrawDevice {
   Surface& BackSurface() override { return *back_; }
   void Flip() override;
   std::unique_ptr<Surface> CreateSurface(const Picture& picture) override;
+  // Every present only reads the back surface; a new one has a new number.
+  uint64_t KeptBackSurface() const override { return back_ != nullptr ? back_number_ : 0; }
 
   // The window's size changed: a back surface and texture of the new size. Throws SdlError.
   void Resize();
@@ -74,6 +76,7 @@ class SdlDevice : public DrawDevice {
   SDL_Texture* texture_ = nullptr;
   std::unique_ptr<SoftwareSurface> back_;
   bool in_place_ = false;  // back_ draws in the window surface's own pixels
+  uint64_t back_number_ = 1;
   bool accelerated_ = false;
   bool vsync_ = false;
   std::string renderer_name_;

@@ -232,6 +232,20 @@ class DirectDrawSurface : public Surface {
     return SUCCEEDED(result_);
   }
 
+  bool FillRect(const Rect& rect, uint32_t device_value) override {
+    if (surface_ == nullptr) return false;
+    // The blit refuses a rectangle reaching outside the surface: cut it first.
+    RECT target{std::max<LONG>(rect.Left, 0), std::max<LONG>(rect.Top, 0),
+                std::min<LONG>(rect.Right, width_), std::min<LONG>(rect.Bottom, height_)};
+    if (target.left >= target.right || target.top >= target.bottom) return true;
+    DDBLTFX fx;
+    std::memset(&fx, 0, sizeof(fx));
+    fx.dwSize = sizeof(fx);
+    fx.dwFillColor = device_value;
+    result_ = surface_->Blt(&target, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+    return SUCCEEDED(result_);
+  }
+
   // GDI converts the colour as it converts the pictures' pixels: one pixel of an 8-bit bitmap
   // drawn at (0, 0), read back raw, then the old pixel put back.
   uint32_t MatchDeviceColor(int32_t color) override {
