@@ -57,6 +57,7 @@ BENCHMARK(BM_MotionStep)
     ->Args({10000, 16, 0})
     ->Args({10000, 64, 1})
     ->Args({10000, 64, 0})
+    ->Args({1000, 128, 1})
     ->Unit(benchmark::kMillisecond);
 
 class BenchHost : public DataFileHost {
