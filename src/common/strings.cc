@@ -153,11 +153,48 @@ int32_t StrToInt(const std::string& text) {
   return value;
 }
 
+namespace {
+
+// A decimal number with a fraction or an exponent ("1.5", "-0.0", ".5", "2e-3"), after optional
+// blanks and a sign; *nonzero tells whether any digit of it is not 0, which is whether the
+// number is not zero whatever the exponent.
+bool IsDecimalNumber(const std::string& text, bool* nonzero) {
+  size_t i = text.find_first_not_of(' ');
+  if (i == std::string::npos) return false;
+  if (text[i] == '+' || text[i] == '-') ++i;
+  size_t digits = 0;
+  bool any = false;
+  auto digit_run = [&] {
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+      any = any || text[i] != '0';
+    }
+  };
+  digit_run();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    digit_run();
+  }
+  if (digits == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const size_t start = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    if (i == start) return false;
+  }
+  *nonzero = any;
+  return i == text.size();
+}
+
+}  // namespace
+
 bool StrToBool(const std::string& text) {
   if (SameText(text, "true")) return true;
   if (SameText(text, "false")) return false;
   int32_t number = 0;
   if (TryStrToInt(text, &number)) return number != 0;
+  bool nonzero = false;
+  if (IsDecimalNumber(text, &nonzero)) return nonzero;
   throw ConvertError(Format("'%s' is not a valid boolean value", text.c_str()));
 }
 

@@ -42,7 +42,8 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
 // may use all 32 bits). Throws ConvertError "'%s' is not a valid integer value".
 int32_t StrToInt(const std::string& text);
 bool TryStrToInt(const std::string& text, int32_t* value);
-// "true"/"false" in any case, or a number (0 false, anything else true).
+// "true"/"false" in any case, or a number (0 false, anything else true): an integer as
+// StrToInt reads it, or a decimal one with a fraction or an exponent ("1.5", "0.0", "2e-3").
 // Throws ConvertError "'%s' is not a valid boolean value".
 bool StrToBool(const std::string& text);
 

@@ -105,7 +105,13 @@ TEST(StrToBoolTest, WordsAndNumbers) {
   EXPECT_FALSE(StrToBool("0"));
   EXPECT_TRUE(StrToBool("2"));
   EXPECT_TRUE(StrToBool("-1"));
-  for (const char* bad : {"", "yes", " true", "true "}) {
+  // Any number: zero exactly when every digit is, whatever the exponent.
+  for (const char* yes : {"1.5", ".5", "5.", "-0.01", " +2.5E-3", "1e-400", "$1"}) {
+    EXPECT_TRUE(StrToBool(yes)) << yes;
+  }
+  for (const char* no : {"0.0", "-0.0", "0e5", " .000", "00.0E+12"}) EXPECT_FALSE(StrToBool(no)) << no;
+  for (const char* bad :
+       {"", "yes", " true", "true ", ".", "1e", "e5", "1.2.3", "1.5 ", "--1", "1,5", "0x1.8"}) {
     try {
       StrToBool(bad);
       FAIL() << "converted '" << bad << "'";
