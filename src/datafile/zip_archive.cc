@@ -85,15 +85,37 @@ bool ParseDirectory(const RandomAccessFile& file, std::vector<ZipDirEntry>* entr
     *problem = "ZIP64 archives are not supported";
     return false;
   }
-  if (dir_offset > end_position || dir_size > end_position - dir_offset) {
+  if (dir_offset > end_position) {
     *problem = "damaged ZIP archive (the central directory lies outside the file)";
     return false;
   }
-  std::vector<uint8_t> dir(dir_size);
+  // The records are read as many as the end record announces, from the directory's start up to
+  // the end record at most: a size field that says less (or more) than the records take does
+  // not matter. The size read first is the declared one; more is read as records need it.
+  const uint64_t limit = end_position - dir_offset;
+  std::vector<uint8_t> dir(static_cast<size_t>(std::min<uint64_t>(dir_size, limit)));
   if (!file.ReadAt(dir_offset, dir.size(), dir.data())) {
     *problem = "damaged ZIP archive (the central directory cannot be read)";
     return false;
   }
+  bool unreadable = false;
+  auto cannot_read = [&] {
+    *problem = "damaged ZIP archive (the central directory cannot be read)";
+    return false;
+  };
+  auto have = [&](size_t needed) {
+    if (needed <= dir.size()) return true;
+    if (needed > limit) return false;
+    const size_t old = dir.size();
+    const size_t grown = static_cast<size_t>(
+        std::min<uint64_t>(limit, std::max<uint64_t>(needed, uint64_t{old} * 2 + 4096)));
+    dir.resize(grown);
+    if (!file.ReadAt(dir_offset + old, grown - old, dir.data() + old)) {
+      unreadable = true;
+      return false;
+    }
+    return true;
+  };
 
   entries->reserve(count);
   size_t pos = 0;
@@ -103,7 +125,10 @@ bool ParseDirectory(const RandomAccessFile& file, std::vector<ZipDirEntry>* entr
                  what + ")";
       return false;
     };
-    if (dir.size() - pos < kCentralSize) return damaged("is truncated");
+    if (!have(pos + kCentralSize)) {
+      if (unreadable) return cannot_read();
+      return damaged("is truncated");
+    }
     const uint8_t* r = dir.data() + pos;
     if (Get32(r) != kCentralSignature) return damaged("has a wrong signature");
     ZipDirEntry e;
@@ -128,7 +153,11 @@ bool ParseDirectory(const RandomAccessFile& file, std::vector<ZipDirEntry>* entr
       return damaged("has a name of " + std::to_string(e.file_name_length) + " bytes");
     }
     const size_t variable = size_t{e.file_name_length} + e.extra_field_length + e.comment_length;
-    if (dir.size() - pos - kCentralSize < variable) return damaged("is truncated");
+    if (!have(pos + kCentralSize + variable)) {
+      if (unreadable) return cannot_read();
+      return damaged("is truncated");
+    }
+    r = dir.data() + pos;  // the buffer may have grown
     const char* text = reinterpret_cast<const char*>(r + kCentralSize);
     e.FileName = ToBackslashes(std::string(text, e.file_name_length));
     text += e.file_name_length;
