@@ -115,7 +115,7 @@ void BM_ExtractLargeDeflatedEncryptedEntry(benchmark::State& state) {
   archive.SetZipFileName(LargeEntryArchive());
   archive.SetPassword(kPassword);
   for (auto _ : state) {
-    const std::vector<uint8_t>* data = archive.ExtractEntryToMemory("sample.txt");
+    const EntryBuffer* data = archive.ExtractEntryToMemory("sample.txt");
     if (data == nullptr) {
       state.SkipWithError(archive.LastProblem().c_str());
       break;
@@ -210,7 +210,7 @@ int ExtractOnce(const char* path, const char* entry, const char* password) {
   archive.OnMessage = [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); };
   archive.SetZipFileName(path);
   archive.SetPassword(password);
-  const std::vector<uint8_t>* data = archive.ExtractEntryToMemory(entry);
+  const EntryBuffer* data = archive.ExtractEntryToMemory(entry);
   if (data == nullptr) {
     std::fprintf(stderr, "%s\n", archive.LastProblem().c_str());
     return 1;

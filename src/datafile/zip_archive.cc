@@ -350,7 +350,7 @@ size_t ZipArchive::OverlappingEntry(size_t index, uint64_t end) const {
   return kNoEntry;
 }
 
-const std::vector<uint8_t>* ZipArchive::ExtractEntryToMemory(const std::string& name) {
+const EntryBuffer* ZipArchive::ExtractEntryToMemory(const std::string& name) {
   if (busy_) {
     last_status_ = ExtractStatus::kBusy;
     last_problem_ = "the archive is busy with another extraction";

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/uninitialized_allocator.h"
 #include "datafile/random_access_file.h"
 
 namespace quenvale {
@@ -61,6 +62,10 @@ enum class ExtractStatus {
   kWrongPassword,   // every password offered failed the check byte
 };
 
+// An extracted entry's bytes: the buffer is written in full by the extraction, so it is not
+// cleared before (a 50 MB entry would otherwise cost a pass over its memory first).
+using EntryBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
+
 class ZipArchive {
  public:
   // Entries larger than this are refused before anything is allocated.
@@ -92,7 +97,7 @@ class ZipArchive {
 
   // Extracts the first entry whose name equals `name` ignoring ASCII case. The returned buffer is
   // owned by the archive and overwritten by the next extraction; null when nothing was extracted.
-  const std::vector<uint8_t>* ExtractEntryToMemory(const std::string& name);
+  const EntryBuffer* ExtractEntryToMemory(const std::string& name);
   ExtractStatus LastStatus() const { return last_status_; }
   // Why the last extraction returned nothing, as one line that names the entry ("CRC mismatch
   // in icons\reef.png"), without the archive's name; empty after a successful extraction.
@@ -117,7 +122,7 @@ class ZipArchive {
   std::unordered_map<std::string, size_t> by_name_;  // lower-cased name to its first entry
   std::vector<size_t> by_offset_;  // entries by the offset of their local header
   std::vector<size_t> reach_;      // see IndexEntries
-  std::vector<uint8_t> stream_;
+  EntryBuffer stream_;
   bool busy_ = false;
   ExtractStatus last_status_ = ExtractStatus::kOk;
   std::string problem_;  // set by every failure on the way, kept as last_problem_ at the end

@@ -150,14 +150,14 @@ void ZipFileSettings::ListSets() {
   }
 }
 
-const std::vector<uint8_t>* ZipFileSettings::GetEntryData(const std::string& name) {
+const EntryBuffer* ZipFileSettings::GetEntryData(const std::string& name) {
   zip_.SetPassword(archive_password_);
   if (zip_.IsBusy() || zip_.EntryCount() <= 0) return nullptr;
   return zip_.ExtractEntryToMemory(name);
 }
 
 bool ZipFileSettings::GetEntryText(const std::string& name, std::string* text) {
-  const std::vector<uint8_t>* data = GetEntryData(name);
+  const EntryBuffer* data = GetEntryData(name);
   if (data == nullptr) return false;
   text->assign(data->begin(), data->end());
   return true;
@@ -165,7 +165,7 @@ bool ZipFileSettings::GetEntryText(const std::string& name, std::string* text) {
 
 bool ZipFileSettings::LoadPicture(Picture* picture, const std::string& name,
                                   LoadedPictureInfo* info) {
-  const std::vector<uint8_t>* data = GetEntryData(name);
+  const EntryBuffer* data = GetEntryData(name);
   if (data == nullptr) return false;
   return DecodePicture(data->data(), data->size(), name, picture, info);
 }

@@ -89,7 +89,7 @@ class ZipFileSettings {
   bool GetEntryText(const std::string& name, std::string* text);
   // The raw bytes of one entry, for the picture loader; null when the entry cannot be extracted.
   // The buffer belongs to the archive and is overwritten by the next extraction.
-  const std::vector<uint8_t>* GetEntryData(const std::string& name);
+  const EntryBuffer* GetEntryData(const std::string& name);
   // Extracts one entry and decodes it: by content first, then by the entry name's extension.
   // False, with `picture` unchanged, when the entry cannot be extracted or no format takes it;
   // a damaged picture throws PictureError.

@@ -121,7 +121,8 @@ Picture DecodeJpeg(const uint8_t* data, size_t size) {
   if (!StartDecompress(session.get())) Fail(*session);
 
   Picture picture;
-  picture.Allocate(cinfo.output_width, cinfo.output_height);
+  // Every row is written, or the decode fails (libjpeg's finish refuses a short read).
+  picture.AllocateUnfilled(cinfo.output_width, cinfo.output_height);
   std::unique_ptr<JSAMPLE[]> row(
       new JSAMPLE[static_cast<size_t>(cinfo.output_width) * cinfo.output_components]);
   if (!ReadRows(session.get(), row.get(), picture.pixels.data())) Fail(*session);

@@ -19,6 +19,14 @@ void Picture::Allocate(uint32_t w, uint32_t h) {
   pixels.assign(static_cast<size_t>(w) * h, 0xFF000000u);
 }
 
+void Picture::AllocateUnfilled(uint32_t w, uint32_t h) {
+  CheckPictureSize(w, h);
+  width = static_cast<int32_t>(w);
+  height = static_cast<int32_t>(h);
+  pixels.clear();
+  pixels.resize(static_cast<size_t>(w) * h);
+}
+
 void ByteReader::Fail(const std::string& reason) const {
   throw PictureError(std::string(format_) + ": " + reason);
 }

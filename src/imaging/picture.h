@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/uninitialized_allocator.h"
+
 namespace quenvale {
 
 // A damaged or unsupported picture; the message is a short reason ("truncated PNG data").
@@ -25,15 +27,21 @@ constexpr uint64_t kMaxPictureBytes = 512ull * 1024 * 1024;
 // Checked in 64-bit arithmetic, before anything is allocated.
 void CheckPictureSize(uint64_t width, uint64_t height, uint64_t bytes_per_pixel = 4);
 
+// A picture's pixels, which Picture::Allocate fills and AllocateUnfilled leaves for a decoder to
+// write; they compare equal to a plain vector of the same values.
+using PixelBuffer = std::vector<uint32_t, UninitializedAllocator<uint32_t>>;
+
 // 32-bit pixels 0xAARRGGBB, rows top to bottom, no padding. Formats without alpha give 0xFF.
 struct Picture {
   int32_t width = 0;
   int32_t height = 0;
   bool has_alpha = false;  // the format carried an alpha channel or transparency
-  std::vector<uint32_t> pixels;
+  PixelBuffer pixels;
 
   // Sizes the picture (limits checked first) and fills it with opaque black.
   void Allocate(uint32_t w, uint32_t h);
+  // The same without the fill, for a decoder that writes every pixel before it returns.
+  void AllocateUnfilled(uint32_t w, uint32_t h);
   uint32_t& At(int32_t x, int32_t y) { return pixels[static_cast<size_t>(y) * width + x]; }
   uint32_t At(int32_t x, int32_t y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };

@@ -109,7 +109,7 @@ TEST_P(InfoZipArchiveTest, ExtractsByteIdenticalByBackslashNameIgnoringCase) {
     std::string upper = key;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const std::string& k : {key, upper}) {
-      const std::vector<uint8_t>* data = archive_.ExtractEntryToMemory(k);
+      const EntryBuffer* data = archive_.ExtractEntryToMemory(k);
       ASSERT_NE(data, nullptr) << k << ": " << archive_.LastProblem();
       EXPECT_EQ(*data, content) << k;
     }
@@ -145,7 +145,7 @@ TEST_P(InfoZipArchiveTest, HandlerSupplyingTheRightPasswordSucceeds) {
   archive_.SetPassword(RejectedPassword(archive_, "Data\\ReadMe.txt"));
   std::vector<PasswordEvent> log;
   AnswerPasswords(archive_, &log, {"secret"});
-  const std::vector<uint8_t>* data = archive_.ExtractEntryToMemory("Data\\ReadMe.txt");
+  const EntryBuffer* data = archive_.ExtractEntryToMemory("Data\\ReadMe.txt");
   ASSERT_NE(data, nullptr) << archive_.LastProblem();
   EXPECT_EQ(*data, files_["Data/ReadMe.txt"]);
   EXPECT_EQ(log.size(), 1u);
@@ -295,7 +295,7 @@ TEST(ZipDirectoryTest, ReadsTheAnnouncedRecordsWhateverTheDirectorySizeSays) {
     archive.OpenMemory(b.Build().bytes, "sized.dat");
     EXPECT_TRUE(messages.empty()) << error << ": " << messages.front();
     ASSERT_EQ(archive.EntryCount(), 2) << error;
-    const std::vector<uint8_t>* data = archive.ExtractEntryToMemory("two.txt");
+    const EntryBuffer* data = archive.ExtractEntryToMemory("two.txt");
     ASSERT_NE(data, nullptr) << error;
     EXPECT_EQ(std::string(data->begin(), data->end()), "second");
   }
@@ -341,7 +341,7 @@ TEST(ZipDirectoryTest, MissingFileIsQuietAndReadAgainOnceItExists) {
   EXPECT_EQ(archive.EntryCount(), 0);
   testutil::WriteFileBytes(dir.File("later.zip"),
                            MakeEncryptedZip({{"a.txt", Bytes("hi"), 0}}, ""));
-  const std::vector<uint8_t>* data = archive.ExtractEntryToMemory("A.TXT");
+  const EntryBuffer* data = archive.ExtractEntryToMemory("A.TXT");
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(*data, Bytes("hi"));
 }
@@ -389,10 +389,10 @@ TEST_P(ExtractEntryTest, ExtractsOrFailsWithTheRightStatus) {
   archive.OpenMemory(zip.bytes, "case.zip");
   archive.SetPassword("pw");
   ASSERT_EQ(archive.EntryCount(), 2);
-  const std::vector<uint8_t>* stream = archive.ExtractEntryToMemory("good.txt");
+  const EntryBuffer* stream = archive.ExtractEntryToMemory("good.txt");
   ASSERT_NE(stream, nullptr);
 
-  const std::vector<uint8_t>* data = archive.ExtractEntryToMemory("ENTRY.BIN");
+  const EntryBuffer* data = archive.ExtractEntryToMemory("ENTRY.BIN");
   EXPECT_EQ(archive.LastStatus(), c.expected) << archive.LastProblem();
   if (c.expected == ExtractStatus::kOk) {
     ASSERT_EQ(data, stream);
@@ -463,7 +463,7 @@ TEST(ZipExtractTest, LookupFoldsAsciiOnlyAndTakesTheFirstMatch) {
                MakeRawEntry("\xC4pfel.txt", Bytes("apple"))};
   ZipArchive archive;
   archive.OpenMemory(b.Build().bytes, "case.zip");
-  const std::vector<uint8_t>* data = archive.ExtractEntryToMemory("case.TXT");
+  const EntryBuffer* data = archive.ExtractEntryToMemory("case.TXT");
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(*data, Bytes("first"));
   EXPECT_NE(archive.ExtractEntryToMemory("\xC4PFEL.TXT"), nullptr);
@@ -478,10 +478,10 @@ TEST(ZipExtractTest, NextExtractionReplacesTheStream) {
                        "pw"),
       "two.zip");
   archive.SetPassword("pw");
-  const std::vector<uint8_t>* first = archive.ExtractEntryToMemory("big.txt");
+  const EntryBuffer* first = archive.ExtractEntryToMemory("big.txt");
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(*first, TextBytes(100000, 1));
-  const std::vector<uint8_t>* second = archive.ExtractEntryToMemory("small.txt");
+  const EntryBuffer* second = archive.ExtractEntryToMemory("small.txt");
   EXPECT_EQ(second, first);
   EXPECT_EQ(*second, Bytes("small"));
 }

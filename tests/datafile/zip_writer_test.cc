@@ -70,7 +70,7 @@ TEST_F(ZipWriterTest, RoundTripsThroughZipArchive) {
     EXPECT_EQ(stats_[i].method, methods[i]);
     EXPECT_EQ(stats_[i].size, in.data.size());
     EXPECT_EQ(stats_[i].compressed_size, e.compressed_size);
-    const std::vector<uint8_t>* data = archive.ExtractEntryToMemory(name);
+    const EntryBuffer* data = archive.ExtractEntryToMemory(name);
     ASSERT_NE(data, nullptr) << name << ": " << archive.LastProblem();
     EXPECT_EQ(*data, in.data);
   }

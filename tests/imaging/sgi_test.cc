@@ -149,8 +149,10 @@ TEST(SgiTest, GreyWithAlpha) {
   const std::vector<uint8_t> four = ReadFileBytes(dir.File("ga.sgi"));
   ASSERT_EQ(Get16(four, 10), 4u);
   const size_t plane = 30 * 20;
-  std::vector<uint8_t> two(four.begin(), four.begin() + 512 + plane);
-  two.insert(two.end(), four.begin() + 512 + 3 * plane, four.begin() + 512 + 4 * plane);
+  std::vector<uint8_t> two(512 + 2 * plane);
+  std::copy(four.begin(), four.begin() + 512 + plane, two.begin());
+  std::copy(four.begin() + 512 + 3 * plane, four.begin() + 512 + 4 * plane,
+            two.begin() + 512 + plane);
   Put16(two, 10, 2);
   const Picture ours = Decode(two);
   EXPECT_TRUE(ours.has_alpha);

@@ -288,7 +288,7 @@ int CommandExtract(const Args& args) {
   zip.SetPassword(quenvale::ArchivePasswordFor(scr));
   zip.SetZipFileName(path);
   if (!message.empty()) throw Failure(message);
-  const std::vector<uint8_t>* data = zip.ExtractEntryToMemory(entry);
+  const quenvale::EntryBuffer* data = zip.ExtractEntryToMemory(entry);
   if (data == nullptr) {
     if (wrong_password) {
       throw Failure(path + ": wrong password for the executable name \"" + scr + "\" (see --scr)");
@@ -296,7 +296,7 @@ int CommandExtract(const Args& args) {
     throw Failure(path + ": " + zip.LastProblem());
   }
   if (args.Has("-o")) {
-    WriteFileAtomically(args.Get("-o"), *data);
+    WriteFileAtomically(args.Get("-o"), std::vector<uint8_t>(data->begin(), data->end()));
   } else {
 #ifdef _WIN32
     // Windows' stdout is a text stream: every LF would gain a CR.
