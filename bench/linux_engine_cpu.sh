@@ -8,12 +8,8 @@ engine=$(realpath "$1")
 saverpack=$2
 seconds=${3:-15}
 source_dir=$(cd "$(dirname "$0")/.." && pwd)/demo/saver
-work=$(mktemp -d "${TMPDIR:-/tmp}/engine-cpu.XXXXXX")
-display=:$((500 + RANDOM % 200))
-Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
-sleep 1
+source "$(dirname "$0")/xvfb.sh"
+start_xvfb engine-cpu
 ticks=$(getconf CLK_TCK)
 
 # Runs a program for the given seconds (after two to settle) and prints its CPU per second;

@@ -8,12 +8,8 @@ set -euo pipefail
 engine=$(realpath "$1")
 data=$2
 seconds=${3:-8}
-work=$(mktemp -d "${TMPDIR:-/tmp}/engine-memory.XXXXXX")
-display=:$((300 + RANDOM % 200))
-Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
-sleep 1
+source "$(dirname "$0")/xvfb.sh"
+start_xvfb engine-memory
 cp "$data" "$work/Quenvale_Demo.dat"
 ln -s "$engine" "$work/Quenvale Demo"
 DISPLAY=$display XDG_CONFIG_HOME=$work/config "$work/Quenvale Demo" /s >/dev/null 2>&1 &

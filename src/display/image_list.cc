@@ -131,8 +131,7 @@ bool PictureItem::RedrawPart(Surface& dest, const Rect& rect, const Rect& part, 
   if (source == nullptr) return false;
   const Rect& cell = patterns_[static_cast<size_t>(pattern)];
   if (cell.Width() != rect.Width() || cell.Height() != rect.Height()) return false;
-  const Rect inside{std::max(part.Left, rect.Left), std::max(part.Top, rect.Top),
-                    std::min(part.Right, rect.Right), std::min(part.Bottom, rect.Bottom)};
+  const Rect inside = Intersection(part, rect);
   if (inside.Empty()) return true;
   const Rect from{cell.Left + (inside.Left - rect.Left), cell.Top + (inside.Top - rect.Top),
                   cell.Left + (inside.Right - rect.Left), cell.Top + (inside.Bottom - rect.Top)};

@@ -4,6 +4,7 @@
 #ifndef QUENVALE_DISPLAY_SURFACE_H_
 #define QUENVALE_DISPLAY_SURFACE_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,7 +30,16 @@ struct Rect {
   int32_t Width() const { return Right - Left; }
   int32_t Height() const { return Bottom - Top; }
   bool Empty() const { return Right <= Left || Bottom <= Top; }
+  bool operator==(const Rect& o) const {
+    return Left == o.Left && Top == o.Top && Right == o.Right && Bottom == o.Bottom;
+  }
 };
+
+// The part two rectangles share (empty when they share none).
+inline Rect Intersection(const Rect& a, const Rect& b) {
+  return Rect{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
+              std::min(a.Bottom, b.Bottom)};
+}
 
 // Text on a surface. The font's colour and size are taken as they are when drawing; system
 // colours (0xFF0000xx) are resolved by the implementation. Text is drawn without a background box.

@@ -42,12 +42,7 @@ namespace {
 // The exchange along `n`, the first corner minus the second as Subtract rounds it, whose Length
 // is `length`: what Collide computes, for callers that have both already.
 void CollideAlong(Sprite& first, Sprite& second, Vector n, float length) {
-  if (length == 0) {
-    n = Vector();
-  } else {
-    n.X = RoundToFloat(static_cast<double>(n.X) / length);
-    n.Y = RoundToFloat(static_cast<double>(n.Y) / length);
-  }
+  NormalizeWithLength(n, length);
   const float a = Dot(first.Velocity, n);
   const float b = Dot(second.Velocity, n);
   const float p = RoundToFloat((static_cast<double>(a) - b) * 2 / 2);

@@ -213,11 +213,6 @@ void FillAround(Surface& surface, const Rect& area, const Rect& hole, uint32_t v
 
 int64_t Area(const Rect& r) { return r.Empty() ? 0 : static_cast<int64_t>(r.Width()) * r.Height(); }
 
-Rect Intersection(const Rect& a, const Rect& b) {
-  return Rect{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
-              std::min(a.Bottom, b.Bottom)};
-}
-
 }  // namespace
 
 Saver::FrameBackground Saver::BackgroundFor(DrawDevice& device, Surface& surface) {

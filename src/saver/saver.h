@@ -162,10 +162,8 @@ class Saver {
     bool transparent = false;
     bool SameAs(const FrameBackground& o) const {
       return kept_surface == o.kept_surface && surface == o.surface && width == o.width &&
-             height == o.height && color == o.color && shown == o.shown &&
-             dest.Left == o.dest.Left && dest.Top == o.dest.Top && dest.Right == o.dest.Right &&
-             dest.Bottom == o.dest.Bottom && index == o.index && version == o.version &&
-             transparent == o.transparent;
+             height == o.height && color == o.color && shown == o.shown && dest == o.dest &&
+             index == o.index && version == o.version && transparent == o.transparent;
     }
   };
   FrameBackground BackgroundFor(DrawDevice& device, Surface& surface);

@@ -28,8 +28,8 @@ inline float Length(const Vector& v) {
   return RoundToFloat(std::sqrt(x * x + y * y));
 }
 
-inline void Normalize(Vector& v) {
-  const float length = Length(v);
+// Normalize for a caller that has the vector's Length already.
+inline void NormalizeWithLength(Vector& v, float length) {
   if (length == 0) {
     v.X = 0;
     v.Y = 0;
@@ -38,6 +38,8 @@ inline void Normalize(Vector& v) {
   v.X = RoundToFloat(static_cast<double>(v.X) / length);
   v.Y = RoundToFloat(static_cast<double>(v.Y) / length);
 }
+
+inline void Normalize(Vector& v) { NormalizeWithLength(v, Length(v)); }
 
 inline float Dot(const Vector& a, const Vector& b) {
   return RoundToFloat(static_cast<double>(a.X) * b.X + static_cast<double>(a.Y) * b.Y);

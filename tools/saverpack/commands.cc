@@ -70,13 +70,13 @@ const char* MethodName(uint16_t method) {
 
 }  // namespace
 
-void WriteFileAtomically(const fs::path& target, const std::vector<uint8_t>& bytes) {
+void WriteFileAtomically(const fs::path& target, const uint8_t* data, size_t size) {
   fs::path temp = target;
   temp += ".saverpack-tmp";
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     if (!out) throw Failure(temp.string() + ": cannot be written");
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     out.flush();
     if (!out) {
       out.close();
@@ -296,7 +296,7 @@ int CommandExtract(const Args& args) {
     throw Failure(path + ": " + zip.LastProblem());
   }
   if (args.Has("-o")) {
-    WriteFileAtomically(args.Get("-o"), std::vector<uint8_t>(data->begin(), data->end()));
+    WriteFileAtomically(args.Get("-o"), data->data(), data->size());
   } else {
 #ifdef _WIN32
     // Windows' stdout is a text stream: every LF would gain a CR.

@@ -92,7 +92,11 @@ int CommandDecode(const Args& args);
 int CommandRender(const Args& args);
 
 // Writes a temporary file beside `target` and renames it over the target.
-void WriteFileAtomically(const std::filesystem::path& target, const std::vector<uint8_t>& bytes);
+void WriteFileAtomically(const std::filesystem::path& target, const uint8_t* data, size_t size);
+inline void WriteFileAtomically(const std::filesystem::path& target,
+                                const std::vector<uint8_t>& bytes) {
+  WriteFileAtomically(target, bytes.data(), bytes.size());
+}
 
 // JSON text of an 8-bit Windows-1252 string, quotes included.
 std::string JsonString(const std::string& cp1252);
