@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "common/ansi_text.h"
 #include "common/strings.h"
 #include "datafile/crc32.h"
 #include "datafile/pkware_cipher.h"
@@ -28,9 +29,63 @@ constexpr uint32_t kMaxReportedRepeat = 15;
 constexpr uint64_t kMaxDeflateRatio = 1032;
 constexpr uint64_t kDeflateSlack = 1024;
 
+// Folders separated by "\\"; a "/" that is the second byte of a two-byte character stays.
 std::string ToBackslashes(std::string name) {
-  std::replace(name.begin(), name.end(), '/', '\\');
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (IsAnsiLeadByte(static_cast<unsigned char>(name[i]))) {
+      ++i;
+    } else if (name[i] == '/') {
+      name[i] = '\\';
+    }
+  }
   return name;
+}
+
+// The UTF-8 name of an extra field that stands for exactly this stored name (its CRC-32 says
+// so: a tool that renamed the entry without knowing the field leaves a stale one behind).
+bool UnicodePathName(const std::string& extra, const std::string& stored, std::string* utf8) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(extra.data());
+  size_t left = extra.size();
+  while (left >= 4) {
+    const uint16_t tag = Get16(p);
+    const size_t size = Get16(p + 2);
+    if (size > left - 4) return false;
+    if (tag == kUnicodePathTag && size >= 5 && p[4] == 1 &&
+        Get32(p + 5) == Crc32(reinterpret_cast<const uint8_t*>(stored.data()), stored.size())) {
+      utf8->assign(reinterpret_cast<const char*>(p + 9), size - 5);
+      return IsUtf8(*utf8);
+    }
+    p += 4 + size;
+    left -= 4 + size;
+  }
+  return false;
+}
+
+bool HasNonAscii(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; });
+}
+
+// The stored name in the ANSI code page. A name flagged as UTF-8, or given in UTF-8 beside, is
+// converted from it; MS-DOS, OS/2 and some NTFS makers wrote the OEM code page; Unix and macOS
+// makers write their locale's text, which is UTF-8 today, so such a name is converted when it is
+// well-formed UTF-8. Any other name is taken as ANSI already.
+std::string AnsiName(const ZipDirEntry& e, const std::string& stored) {
+  std::string utf8;
+  if (UnicodePathName(e.extra_field, stored, &utf8)) return AnsiFromUtf8(utf8);
+  if (!HasNonAscii(stored)) return stored;
+  if ((e.flag & kFlagUtf8Name) != 0) return AnsiFromUtf8(stored);
+  switch (e.host_system) {
+    case kHostMsDos:
+    case kHostHpfs:
+      return AnsiFromOem(stored);
+    case kHostNtfs:
+      return e.version_made_by == 50 ? AnsiFromOem(stored) : stored;
+    case kHostUnix:
+    case kHostOsx:
+      return IsUtf8(stored) ? AnsiFromUtf8(stored) : stored;
+    default:
+      return stored;
+  }
 }
 
 // Finds the end record: at the very end of the file, else before a comment. The comment may
@@ -159,11 +214,12 @@ bool ParseDirectory(const RandomAccessFile& file, std::vector<ZipDirEntry>* entr
     }
     r = dir.data() + pos;  // the buffer may have grown
     const char* text = reinterpret_cast<const char*>(r + kCentralSize);
-    e.FileName = ToBackslashes(std::string(text, e.file_name_length));
+    const std::string stored(text, e.file_name_length);
     text += e.file_name_length;
     e.extra_field.assign(text, e.extra_field_length);
     text += e.extra_field_length;
     e.comment.assign(text, e.comment_length);
+    e.FileName = ToBackslashes(AnsiName(e, stored));
     pos += kCentralSize + variable;
 
     // Folder records carry nothing to extract.
@@ -308,7 +364,9 @@ void ZipArchive::IndexEntries() {
   by_name_.clear();
   by_offset_.clear();
   reach_.clear();
-  for (size_t i = 0; i < entries_.size(); ++i) by_name_.emplace(LowerCase(entries_[i].FileName), i);
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    by_name_.emplace(AnsiLowerCase(entries_[i].FileName), i);
+  }
   by_offset_.resize(entries_.size());
   for (size_t i = 0; i < by_offset_.size(); ++i) by_offset_[i] = i;
   std::stable_sort(by_offset_.begin(), by_offset_.end(), [this](size_t a, size_t b) {
@@ -366,9 +424,9 @@ const EntryBuffer* ZipArchive::ExtractEntryToMemory(const std::string& name) {
   problem_ = "no archive to extract from";
   if (!zip_file_name_.empty() || in_memory_) {
     if (entries_.empty()) ReadDirectory();
-    // Names are compared as the directory holds them, with "\" between folders, in any case;
-    // the first of equal names is the one extracted.
-    const auto found = by_name_.find(LowerCase(name));
+    // Names are compared as the directory holds them, with "\" between folders, in any case of
+    // any letter the ANSI code page has; the first of equal names is the one extracted.
+    const auto found = by_name_.find(AnsiLowerCase(name));
     if (found != by_name_.end()) {
       // A copy: the password handler may rename the archive and so replace the directory.
       status = Extract(ZipDirEntry(entries_[found->second]), found->second);

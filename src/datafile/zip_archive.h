@@ -35,7 +35,9 @@ struct ZipDirEntry {
   uint16_t internal_attributes = 0;
   uint32_t external_attributes = 0;
   uint32_t local_header_offset = 0;
-  std::string FileName;  // folders separated by "\", letter case as stored
+  // In the ANSI code page (converted from UTF-8 or the OEM code page where the maker wrote
+  // those), folders separated by "\", letter case as stored.
+  std::string FileName;
   std::string comment;
   uint8_t encrypted = 0;  // bit 0 of `flag`
   std::string extra_field;
@@ -95,8 +97,9 @@ class ZipArchive {
   const ZipDirEntry& EntryAt(int i) const { return entries_.at(i); }
   bool IsBusy() const { return busy_; }
 
-  // Extracts the first entry whose name equals `name` ignoring ASCII case. The returned buffer is
-  // owned by the archive and overwritten by the next extraction; null when nothing was extracted.
+  // Extracts the first entry whose name equals `name` ignoring the case of its letters. The
+  // returned buffer is owned by the archive and overwritten by the next extraction; null when
+  // nothing was extracted.
   const EntryBuffer* ExtractEntryToMemory(const std::string& name);
   ExtractStatus LastStatus() const { return last_status_; }
   // Why the last extraction returned nothing, as one line that names the entry ("CRC mismatch
@@ -119,7 +122,7 @@ class ZipArchive {
   std::unique_ptr<RandomAccessFile> file_;
   bool in_memory_ = false;  // a fresh directory read re-parses file_ instead of reopening the path
   std::vector<ZipDirEntry> entries_;
-  std::unordered_map<std::string, size_t> by_name_;  // lower-cased name to its first entry
+  std::unordered_map<std::string, size_t> by_name_;  // name in lower case to its first entry
   std::vector<size_t> by_offset_;  // entries by the offset of their local header
   std::vector<size_t> reach_;      // see IndexEntries
   EntryBuffer stream_;

@@ -25,6 +25,19 @@ constexpr uint32_t kZip64Value = 0xFFFFFFFF;
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr uint16_t kFlagStrongEncryption = 0x0040;
+constexpr uint16_t kFlagUtf8Name = 0x0800;  // the name (and comment) are UTF-8
+
+// Host systems of the maker, in the high byte of "version made by".
+constexpr uint8_t kHostMsDos = 0;
+constexpr uint8_t kHostUnix = 3;
+constexpr uint8_t kHostHpfs = 6;
+constexpr uint8_t kHostWindowsNtfs = 10;
+constexpr uint8_t kHostNtfs = 11;  // Info-ZIP's number for NTFS
+constexpr uint8_t kHostOsx = 19;
+
+// The extra field that carries a UTF-8 name beside a name in another code page: version 1, the
+// CRC-32 of the header's name, the UTF-8 name.
+constexpr uint16_t kUnicodePathTag = 0x7075;
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 

@@ -49,7 +49,27 @@ struct CentralRecord {
   uint32_t crc;
   uint32_t compressed_size;
   uint32_t offset;
+  uint16_t flags;
 };
+
+bool IsAscii(const std::string& name) {
+  for (char c : name) {
+    if ((c & 0x80) != 0) return false;
+  }
+  return true;
+}
+
+// Every entry is encrypted; a name beyond ASCII is flagged as UTF-8, which readers convert to
+// their own code page (plain ASCII needs no flag).
+uint16_t NameFlags(const std::string& name) {
+  return IsAscii(name) ? kFlagEncrypted : kFlagEncrypted | kFlagUtf8Name;
+}
+
+// Made by 2.0 on MS-DOS, or for a UTF-8 name on Windows NTFS: Info-ZIP's unzip takes an MS-DOS
+// name for the OEM code page even when the flag says UTF-8.
+uint16_t VersionMadeBy(const std::string& name) {
+  return IsAscii(name) ? kVersion : static_cast<uint16_t>(kHostWindowsNtfs << 8 | kVersion);
+}
 
 }  // namespace
 
@@ -82,11 +102,15 @@ std::vector<uint8_t> WriteEncryptedZip(const std::vector<ZipWriterEntry>& entrie
       throw std::runtime_error("archive larger than 4 GiB at entry " + e.name);
     }
 
-    CentralRecord rec{&e, stored ? kMethodStored : kMethodDeflated, crc,
-                      static_cast<uint32_t>(compressed), static_cast<uint32_t>(out.size())};
+    CentralRecord rec{&e,
+                      stored ? kMethodStored : kMethodDeflated,
+                      crc,
+                      static_cast<uint32_t>(compressed),
+                      static_cast<uint32_t>(out.size()),
+                      NameFlags(e.name)};
     Put32(out, kLocalSignature);
     Put16(out, kVersion);
-    Put16(out, kFlagEncrypted);
+    Put16(out, rec.flags);
     Put16(out, rec.method);
     Put32(out, e.dos_time_date);
     Put32(out, crc);
@@ -114,9 +138,9 @@ std::vector<uint8_t> WriteEncryptedZip(const std::vector<ZipWriterEntry>& entrie
   for (const CentralRecord& rec : records) {
     const ZipWriterEntry& e = *rec.entry;
     Put32(out, kCentralSignature);
-    Put16(out, kVersion);  // made by 2.0 on MS-DOS (host 0)
+    Put16(out, VersionMadeBy(e.name));
     Put16(out, kVersion);
-    Put16(out, kFlagEncrypted);
+    Put16(out, rec.flags);
     Put16(out, rec.method);
     Put32(out, e.dos_time_date);
     Put32(out, rec.crc);

@@ -11,7 +11,7 @@
 namespace quenvale {
 
 struct ZipWriterEntry {
-  std::string name;             // relative, "/" separated, as stored in the archive
+  std::string name;             // UTF-8, relative, "/" separated, as stored in the archive
   std::vector<uint8_t> data;    // uncompressed content
   uint32_t dos_time_date = 0;   // MS-DOS time in the low, date in the high 16 bits
 };

@@ -28,11 +28,11 @@ std::u32string DecodeText(const std::string& text) {
     uint32_t code = 0;
     const size_t length = Utf8SequenceAt(text, i, &code);
     if (length == 0) {
-      // Not UTF-8: the text is Latin-1, byte for byte.
-      std::u32string latin1;
-      latin1.reserve(text.size());
-      for (char c : text) latin1.push_back(static_cast<uint8_t>(c));
-      return latin1;
+      // Not UTF-8: the text is Windows-1252, byte for byte.
+      std::u32string ansi;
+      ansi.reserve(text.size());
+      for (char c : text) ansi.push_back(Cp1252CodePoint(static_cast<unsigned char>(c)));
+      return ansi;
     }
     utf8.push_back(code);
     i += length;

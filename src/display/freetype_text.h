@@ -34,7 +34,7 @@ constexpr int32_t kDefaultEmPixels = 16;  // Height 0: 12 points at 96 dpi
 constexpr const char kFallbackFamily[] = "DejaVu Sans";
 
 // The text's characters: UTF-8 when the whole string is well-formed UTF-8 (no overlong forms,
-// surrogates or values past U+10FFFF), otherwise one Latin-1 character per byte.
+// surrogates or values past U+10FFFF), otherwise one Windows-1252 character per byte.
 std::u32string DecodeText(const std::string& text);
 
 // A font colour as 0x00BBGGRR: system colours 0xFF0000xx from a fixed table of the classic

@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "common/code_page.h"
+
 namespace quenvale {
 namespace {
 
@@ -168,6 +172,43 @@ TEST(Cp1252Test, TheHighControlsRangeHoldsTypographyAndWindowsOwnUndefinedBytes)
   EXPECT_EQ(Cp1252CodePoint(0xFF), 0xFFu);
   for (unsigned char undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) {
     EXPECT_EQ(Cp1252CodePoint(undefined), undefined);
+  }
+}
+
+TEST(Cp1252Test, EveryByteSurvivesTheWayToUnicodeAndBack) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) {
+    unsigned char back = 0;
+    ASSERT_TRUE(Cp1252Byte(Cp1252CodePoint(static_cast<unsigned char>(b)), &back)) << b;
+    EXPECT_EQ(back, b);
+    all += static_cast<char>(b);
+  }
+  EXPECT_EQ(Cp1252FromUtf8(Utf8FromCp1252(all)), all);
+  unsigned char none = 0;
+  EXPECT_FALSE(Cp1252Byte(0x0151, &none));  // o with double acute: Central European only
+}
+
+TEST(Cp1252Test, ConvertsFromUtf8AndOem850) {
+  // What the code page lacks, and each byte of a broken sequence, is one "?".
+  EXPECT_EQ(Cp1252FromUtf8("Caf\xC3\xA9 \xE2\x82\xAC \xC5\x91 \xE6\x97\xA5 \xE2\x82"),
+            "Caf\xE9 \x80 ? ? ??");
+  EXPECT_EQ(FirstNonCp1252("na\xC3\xAFve \xE2\x82\xAC"), 0u);
+  EXPECT_EQ(FirstNonCp1252("a\xC5\x91\xE6\x97\xA5"), 0x0151u);
+  // Accented letters of 850 come through; box drawing has no place in 1252.
+  EXPECT_EQ(Cp1252FromCp850("Caf\x82 Cr\x8Ame \x99lbild na\x8Bve \xB5\xE0\xED \xC4\xDB"),
+            "Caf\xE9 Cr\xE8me \xD6lbild na\xEFve \xC1\xD3\xDD ??");
+  std::set<uint32_t> distinct;
+  for (int b = 0; b < 256; ++b) distinct.insert(Cp850CodePoint(static_cast<unsigned char>(b)));
+  EXPECT_EQ(distinct.size(), 256u);
+}
+
+TEST(Cp1252Test, LowerCaseTakesEveryCapitalToItsSmallLetterOnly) {
+  EXPECT_EQ(Cp1252LowerCase("AZ \xC0\xC9\xD6\xDE \x8A\x8C\x8E\x9F \xD7\xDF\xF7 az\xE9"),
+            "az \xE0\xE9\xF6\xFE \x9A\x9C\x9E\xFF \xD7\xDF\xF7 az\xE9");
+  // Lower case is lower case: no byte is changed twice.
+  for (int b = 0; b < 256; ++b) {
+    const std::string once = Cp1252LowerCase(std::string(1, static_cast<char>(b)));
+    EXPECT_EQ(Cp1252LowerCase(once), once) << b;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datafile/crc32.h"
 #include "datafile/zip_test_util.h"
 
 namespace quenvale {
@@ -457,19 +458,89 @@ INSTANTIATE_TEST_SUITE_P(
                     ExtractStatus::kUnsupported}),
     [](const auto& info) { return info.param.name; });
 
-TEST(ZipExtractTest, LookupFoldsAsciiOnlyAndTakesTheFirstMatch) {
+// Names as an NTFS maker stores them: in the ANSI code page, converted from nothing.
+RawZipEntry AnsiEntry(const std::string& name, const std::string& content) {
+  RawZipEntry e = MakeRawEntry(name, Bytes(content));
+  e.version_made_by = 11 << 8 | 20;
+  return e;
+}
+
+TEST(ZipExtractTest, LookupFoldsTheCaseOfAnsiLettersAndTakesTheFirstMatch) {
   RawZipBuilder b;
-  b.entries = {MakeRawEntry("Case.txt", Bytes("first")), MakeRawEntry("CASE.TXT", Bytes("second")),
-               MakeRawEntry("\xC4pfel.txt", Bytes("apple"))};
+  b.entries = {AnsiEntry("Case.txt", "first"), AnsiEntry("CASE.TXT", "second"),
+               AnsiEntry("\xC4pfel \x8A\x8C\x8E\x9F.txt", "apple"), AnsiEntry("\xD7.txt", "times")};
   ZipArchive archive;
   archive.OpenMemory(b.Build().bytes, "case.zip");
   const EntryBuffer* data = archive.ExtractEntryToMemory("case.TXT");
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(*data, Bytes("first"));
-  EXPECT_NE(archive.ExtractEntryToMemory("\xC4PFEL.TXT"), nullptr);
-  EXPECT_EQ(archive.ExtractEntryToMemory("\xE4pfel.txt"), nullptr);
+  // Ä, Š, Œ, Ž and Ÿ have small letters; × and ÷ are no letters, only neighbours in the table.
+  EXPECT_NE(archive.ExtractEntryToMemory("\xE4PFEL \x9A\x9C\x9E\xFF.TXT"), nullptr);
+  EXPECT_NE(archive.ExtractEntryToMemory("\xD7.TXT"), nullptr);
+  EXPECT_EQ(archive.ExtractEntryToMemory("\xF7.txt"), nullptr);
   EXPECT_EQ(archive.LastStatus(), ExtractStatus::kNotFound);
 }
+
+// What each maker stores for the same names, and the name the directory holds for it.
+struct NameCase {
+  const char* label;
+  uint16_t version_made_by;  // host system << 8 | version
+  uint16_t flag;
+  std::string stored;
+  std::string extra;
+  std::string listed;
+};
+
+std::string UnicodePathField(const std::string& stored, const std::string& utf8,
+                             uint32_t crc_change = 0) {
+  const std::vector<uint8_t> bytes = Bytes(stored);
+  const uint32_t crc = Crc32(bytes.data(), bytes.size()) ^ crc_change;
+  std::string field = {'\x75', '\x70', static_cast<char>(5 + utf8.size()), '\0', '\x01'};
+  for (int shift = 0; shift < 32; shift += 8) field += static_cast<char>(crc >> shift);
+  return field + utf8;
+}
+
+class NameConversionTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(NameConversionTest, ListsTheNameInTheAnsiCodePage) {
+  const NameCase& c = GetParam();
+  RawZipBuilder b;
+  b.entries = {MakeRawEntry(c.stored, Bytes("x"))};
+  b.entries[0].version_made_by = c.version_made_by;
+  b.entries[0].flag = c.flag;
+  b.entries[0].extra = c.extra;
+  ZipArchive archive;
+  archive.OpenMemory(b.Build().bytes, "names.zip");
+  ASSERT_EQ(archive.EntryCount(), 1);
+  EXPECT_EQ(archive.EntryAt(0).FileName, c.listed);
+  EXPECT_NE(archive.ExtractEntryToMemory(c.listed), nullptr);
+}
+
+// "Café Crème/Ölbild naïve.png" in UTF-8, in the OEM code pages 437 and 850 (which agree on
+// these letters) and in Windows-1252.
+const std::string kUtf8 = "Caf\xC3\xA9 Cr\xC3\xA8me/\xC3\x96lbild na\xC3\xAFve.png";
+const std::string kOem = "Caf\x82 Cr\x8Ame/\x99lbild na\x8Bve.png";
+const std::string kAnsi = "Caf\xE9 Cr\xE8me/\xD6lbild na\xEFve.png";
+const std::string kListed = "Caf\xE9 Cr\xE8me\\\xD6lbild na\xEFve.png";
+
+INSTANTIATE_TEST_SUITE_P(
+    Makers, NameConversionTest,
+    ::testing::Values(NameCase{"Utf8Flag", 20, 0x0800, kUtf8, "", kListed},
+                      NameCase{"Utf8FlagOutsideTheCodePage", 3 << 8 | 30, 0x0800,
+                               "\xE6\x97\xA5.png", "", "?.png"},
+                      NameCase{"MsDosOem", 20, 0, kOem, "", kListed},
+                      NameCase{"HpfsOem", 6 << 8 | 20, 0, kOem, "", kListed},
+                      NameCase{"NtfsVersion50Oem", 11 << 8 | 50, 0, kOem, "", kListed},
+                      NameCase{"NtfsAnsi", 11 << 8 | 20, 0, kAnsi, "", kListed},
+                      NameCase{"UnixUtf8", 3 << 8 | 30, 0, kUtf8, "", kListed},
+                      NameCase{"MacUtf8", 19 << 8 | 30, 0, kUtf8, "", kListed},
+                      NameCase{"UnixOtherText", 3 << 8 | 30, 0, kAnsi, "", kListed},
+                      // The UTF-8 name beside a lossy one, unless it was made for another name.
+                      NameCase{"UnicodePathField", 20, 0, "Caf_.png",
+                               UnicodePathField("Caf_.png", "Caf\xC3\xA9.png"), "Caf\xE9.png"},
+                      NameCase{"StaleUnicodePathField", 20, 0, "Caf_.png",
+                               UnicodePathField("Caf_.png", "Caf\xC3\xA9.png", 1), "Caf_.png"}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST(ZipExtractTest, NextExtractionReplacesTheStream) {
   ZipArchive archive;

@@ -177,7 +177,7 @@ RawZip RawZipBuilder::Build() const {
   for (size_t i = 0; i < entries.size(); ++i) {
     const RawZipEntry& e = entries[i];
     Put32(zip.bytes, e.central_signature);
-    Put16(zip.bytes, 20);
+    Put16(zip.bytes, e.version_made_by);
     Put16(zip.bytes, 20);
     Put16(zip.bytes, e.flag);
     Put16(zip.bytes, e.method);
@@ -186,13 +186,14 @@ RawZip RawZipBuilder::Build() const {
     Put32(zip.bytes, e.compressed_size.value_or(static_cast<uint32_t>(e.payload.size())));
     Put32(zip.bytes, e.uncompressed_size);
     Put16(zip.bytes, static_cast<uint32_t>(e.name.size()));
-    Put16(zip.bytes, 0);
+    Put16(zip.bytes, static_cast<uint32_t>(e.extra.size()));
     Put16(zip.bytes, 0);
     Put16(zip.bytes, 0);
     Put16(zip.bytes, 0);
     Put32(zip.bytes, 0x20);
     Put32(zip.bytes, e.local_header_offset.value_or(local_offsets[i]));
     zip.bytes.insert(zip.bytes.end(), e.name.begin(), e.name.end());
+    zip.bytes.insert(zip.bytes.end(), e.extra.begin(), e.extra.end());
   }
   const size_t real_dir_size = zip.bytes.size() - zip.dir_offset;
   if (zip64_end) {

@@ -58,6 +58,8 @@ struct RawZipEntry {
   uint32_t uncompressed_size = 0;
   std::optional<uint32_t> compressed_size;      // default: payload size
   std::optional<uint32_t> local_header_offset;  // default: where the local header really is
+  uint16_t version_made_by = 20;  // the maker's host system in the high byte: 0, MS-DOS
+  std::string extra;              // the central record's extra field
   uint32_t local_signature = 0x04034b50;
   uint32_t central_signature = 0x02014b50;
 };

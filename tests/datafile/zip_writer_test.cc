@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/code_page.h"
 #include "datafile/zip_archive.h"
 #include "datafile/zip_test_util.h"
 
@@ -38,7 +39,8 @@ class ZipWriterTest : public ::testing::Test {
       {"Empty.txt", {}, 0x5A2B7C31},
       {"Images/Logo.bmp", RandomBytes(50000, 1), 0x58E46A5F},
       {"Text/Read Me.txt", TextBytes(80000, 2), 0x4F215C1A},
-      {"Text/Sub/tiny.ini", Bytes("a=1"), 0x5A2B7C31}};
+      {"Text/Sub/tiny.ini", Bytes("a=1"), 0x5A2B7C31},
+      {"Text/Caf\xC3\xA9 Cr\xC3\xA8me.txt", Bytes("accents"), 0x5A2B7C31}};
   std::vector<ZipWriterStats> stats_;
   std::vector<uint8_t> zip_;
   testutil::TempDir dir_;
@@ -48,22 +50,25 @@ TEST_F(ZipWriterTest, RoundTripsThroughZipArchive) {
   ZipArchive archive;
   archive.OpenMemory(zip_, "our.zip");
   archive.SetPassword(kPassword);
-  ASSERT_EQ(archive.EntryCount(), 4);
-  ASSERT_EQ(stats_.size(), 4u);
+  ASSERT_EQ(archive.EntryCount(), 5);
+  ASSERT_EQ(stats_.size(), 5u);
   // Deflated only where that makes the entry smaller.
-  const uint16_t methods[] = {0, 0, 8, 0};
-  for (int i = 0; i < 4; ++i) {
+  const uint16_t methods[] = {0, 0, 8, 0, 0};
+  for (int i = 0; i < 5; ++i) {
     const ZipWriterEntry& in = entries_[i];
     const ZipDirEntry& e = archive.EntryAt(i);
-    std::string name = in.name;
+    // A name beyond ASCII is stored as UTF-8, flagged so, and read in the ANSI code page.
+    std::string name = Cp1252FromUtf8(in.name);
+    const bool ascii = name == in.name;
     std::replace(name.begin(), name.end(), '/', '\\');
     EXPECT_EQ(e.FileName, name);
+    EXPECT_EQ(e.flag & 0x0800, ascii ? 0 : 0x0800) << name;
+    EXPECT_EQ(e.host_system, ascii ? 0 : 10) << name;
     EXPECT_EQ(e.compression_method, methods[i]) << name;
     EXPECT_EQ(e.encrypted, 1);
     EXPECT_EQ(e.flag & 0x0008, 0);
     EXPECT_EQ(e.version_needed, 20);
     EXPECT_EQ(e.version_made_by, 20);
-    EXPECT_EQ(e.host_system, 0);
     EXPECT_EQ(e.external_attributes, 0x20u);
     EXPECT_EQ(e.mod_time_date, in.dos_time_date);
     EXPECT_EQ(stats_[i].name, in.name);

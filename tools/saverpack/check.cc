@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -43,7 +44,9 @@ bool InPictureFolder(const std::string& name) {
 class Report {
  public:
   explicit Report(std::string subject) : subject_(std::move(subject)) {}
-  void Warn(const std::string& text) {
+  // `text` is the engine's, names and values as it reads them.
+  void Warn(const std::string& text) { WarnInTerminalText(ForTerminal(text)); }
+  void WarnInTerminalText(const std::string& text) {
     std::printf("%s: %s\n", subject_.c_str(), text.c_str());
     ++count_;
   }
@@ -79,6 +82,18 @@ void CheckSettingsText(const std::string& text, Report& report) {
                     r.text);
         break;
     }
+  }
+}
+
+// The engine reads the text in the ANSI code page; UTF-8 letters beyond ASCII would show as two
+// or three characters each on Windows.
+void CheckTextEncoding(const std::string& text, Report& report) {
+  const bool beyond_ascii =
+      std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; });
+  if (beyond_ascii && quenvale::IsUtf8(text)) {
+    report.Warn(
+        "settings.txt is UTF-8 text; the engine reads Windows-1252 (ANSI), so every letter "
+        "beyond ASCII shows as two or three (save the text as Windows-1252)");
   }
 }
 
@@ -191,8 +206,11 @@ int CommandCheck(const Args& args) {
   }
   Report report(target);
   std::string text;
-  if (file->Data().GetEntryText(quenvale::kSettingsEntryName, &text))
+  for (const std::string& problem : file->BadNames()) report.WarnInTerminalText(problem);
+  if (file->Data().GetEntryText(quenvale::kSettingsEntryName, &text)) {
     CheckSettingsText(text, report);
+    CheckTextEncoding(text, report);
+  }
   CheckSettingValues(file->Data().Settings(), report);
   CheckEntries(file->Data(), report);
   CheckPictures(file->Data(), report);

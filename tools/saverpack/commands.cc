@@ -6,6 +6,8 @@
 #include <iostream>
 #include <random>
 
+#include "common/ansi_text.h"
+#include "common/code_page.h"
 #include "common/strings.h"
 #include "datafile/zip_writer.h"
 #include "imaging/format_registry.h"
@@ -70,6 +72,40 @@ const char* MethodName(uint16_t method) {
 
 }  // namespace
 
+std::string NameProblem(const std::string& utf8) {
+  if (!quenvale::IsUtf8(utf8)) {
+    return utf8 + ": the file name is not UTF-8 text, so its letters are unknown; rename it";
+  }
+  const uint32_t missing = quenvale::FirstNonCp1252(utf8);
+  if (missing == 0) return "";
+  std::string character;
+  quenvale::AppendUtf8(missing, &character);
+#ifdef _WIN32
+  const std::string shown = quenvale::AnsiFromUtf8(utf8);
+  character = "?";
+#else
+  const std::string& shown = utf8;
+#endif
+  return shown + ": \"" + character + "\" (" + quenvale::Format("U+%04X", missing) +
+         ") is not in Windows-1252, the code page of the engine's names; rename the file";
+}
+
+std::string ForTerminal(const std::string& ansi) {
+#ifdef _WIN32
+  return ansi;
+#else
+  return quenvale::Utf8FromCp1252(ansi);
+#endif
+}
+
+std::string FromTerminal(const std::string& text) {
+#ifdef _WIN32
+  return text;
+#else
+  return quenvale::IsUtf8(text) ? quenvale::Cp1252FromUtf8(text) : text;
+#endif
+}
+
 void WriteFileAtomically(const fs::path& target, const uint8_t* data, size_t size) {
   fs::path temp = target;
   temp += ".saverpack-tmp";
@@ -114,10 +150,10 @@ PackedFolder PackFolder(const std::string& folder, const std::string& password, 
   for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::end(it);
        it.increment(ec)) {
     const fs::path& path = it->path();
-    std::string leaf = path.filename().string();
+    std::string leaf = path.filename().u8string();
     if (!leaf.empty() && leaf[0] == '.') {
       // Editor and version-control droppings are not part of a saver.
-      packed.skipped.push_back(fs::relative(path, folder).generic_string());
+      packed.skipped.push_back(ForTerminal(fs::relative(path, folder).generic_u8string()));
       if (it->is_directory()) it.disable_recursion_pending();
       continue;
     }
@@ -129,7 +165,12 @@ PackedFolder PackFolder(const std::string& folder, const std::string& password, 
   std::vector<quenvale::ZipWriterEntry> entries;
   for (const fs::path& path : files) {
     quenvale::ZipWriterEntry entry;
-    entry.name = fs::relative(path, folder).generic_string();
+    entry.name = fs::relative(path, folder).generic_u8string();
+    const std::string problem = NameProblem(entry.name);
+    if (!problem.empty()) {
+      packed.bad_names.push_back(problem);
+      continue;
+    }
     entry.data = ReadWholeFile(path);
     entry.dos_time_date = DosTimeDate(fs::last_write_time(path));
     entries.push_back(std::move(entry));
@@ -181,6 +222,14 @@ int CommandBuild(const Args& args) {
   for (const auto& skipped : packed.skipped) {
     std::fprintf(stderr, "saverpack: left out %s\n", skipped.c_str());
   }
+  if (!packed.bad_names.empty()) {
+    for (const auto& problem : packed.bad_names) {
+      std::fprintf(stderr, "saverpack: %s\n", problem.c_str());
+    }
+    throw Failure(source + ": " + std::to_string(packed.bad_names.size()) + " file name" +
+                  (packed.bad_names.size() == 1 ? "" : "s") + " the engine cannot hold; " +
+                  dat.string() + " was not written");
+  }
   WriteFileAtomically(dat, packed.archive);
   std::printf("%s: %zu bytes, for %s\n", dat.string().c_str(), packed.archive.size(),
               scr_name.c_str());
@@ -210,7 +259,8 @@ int CommandList(const Args& args) {
   for (int i = 0; i < zip.EntryCount(); ++i) {
     const quenvale::ZipDirEntry& e = zip.EntryAt(i);
     std::printf("%10u %10u %-8s %-9s %s\n", e.uncompressed_size, e.compressed_size,
-                MethodName(e.compression_method), e.encrypted ? "yes" : "no", e.FileName.c_str());
+                MethodName(e.compression_method), e.encrypted ? "yes" : "no",
+                ForTerminal(e.FileName).c_str());
   }
   std::printf("%d entries\n", zip.EntryCount());
   return 0;
@@ -231,7 +281,7 @@ int CommandSettings(const Args& args) {
     return 0;
   }
   for (const auto& e : entries) {
-    std::printf("[%s] %s=%s\n", e.Section.c_str(), e.Key.c_str(), e.Value.c_str());
+    std::printf("%s\n", ForTerminal("[" + e.Section + "] " + e.Key + "=" + e.Value).c_str());
   }
   return 0;
 }
@@ -260,9 +310,9 @@ int CommandSets(const Args& args) {
     return 0;
   }
   for (const auto& set : sets) {
-    std::printf("%s\n", set.Name.empty() ? "(no name)" : set.Name.c_str());
-    for (const auto& b : set.Backgrounds) std::printf("  background %s\n", b.c_str());
-    for (const auto& p : set.Pictures) std::printf("  picture    %s\n", p.c_str());
+    std::printf("%s\n", set.Name.empty() ? "(no name)" : ForTerminal(set.Name).c_str());
+    for (const auto& b : set.Backgrounds) std::printf("  background %s\n", ForTerminal(b).c_str());
+    for (const auto& p : set.Pictures) std::printf("  picture    %s\n", ForTerminal(p).c_str());
   }
   std::printf("%zu sets\n", sets.size());
   return 0;
@@ -273,7 +323,7 @@ int CommandExtract(const Args& args) {
     throw Failure("usage: saverpack extract DATAFILE ENTRY [-o FILE] [--scr NAME.scr]");
   }
   const std::string path = args.positional[0];
-  const std::string entry = quenvale::ReplaceAll(args.positional[1], "/", "\\");
+  const std::string entry = quenvale::ReplaceAll(FromTerminal(args.positional[1]), "/", "\\");
   if (!fs::is_regular_file(path)) throw Failure(path + ": no such file");
   quenvale::ZipArchive zip;
   std::string message;
@@ -293,7 +343,7 @@ int CommandExtract(const Args& args) {
     if (wrong_password) {
       throw Failure(path + ": wrong password for the executable name \"" + scr + "\" (see --scr)");
     }
-    throw Failure(path + ": " + zip.LastProblem());
+    throw Failure(path + ": " + ForTerminal(zip.LastProblem()));
   }
   if (args.Has("-o")) {
     WriteFileAtomically(args.Get("-o"), data->data(), data->size());

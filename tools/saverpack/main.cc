@@ -23,7 +23,9 @@ std::unique_ptr<OpenedDataFile> OpenedDataFile::FromFolder(const std::string& fo
   std::unique_ptr<OpenedDataFile> file(new OpenedDataFile());
   file->path_ = folder;
   file->executable_ = "saverpack-check.scr";
-  file->memory_ = PackFolder(folder, quenvale::ArchivePasswordFor(file->executable_), false).archive;
+  PackedFolder packed = PackFolder(folder, quenvale::ArchivePasswordFor(file->executable_), false);
+  file->memory_ = std::move(packed.archive);
+  file->bad_names_ = std::move(packed.bad_names);
   file->from_memory_ = true;
   file->Open(quenvale::SaverMode::smSave);
   return file;

@@ -48,6 +48,8 @@ class OpenedDataFile : public quenvale::DataFileHost {
   // Another view of the same data file, as the engine opens it in another run mode.
   std::unique_ptr<quenvale::ZipFileSettings> OpenAs(quenvale::SaverMode mode);
   const std::string& Path() const { return path_; }
+  // Files of the source folder left out for their names, each with the reason.
+  const std::vector<std::string>& BadNames() const { return bad_names_; }
 
   std::string ExecutablePath() const override { return executable_; }
   std::string DataFilePath() const override { return path_; }
@@ -66,6 +68,7 @@ class OpenedDataFile : public quenvale::DataFileHost {
   std::string executable_;
   std::string archive_message_;
   std::vector<uint8_t> memory_;  // the packed folder, when opened from one
+  std::vector<std::string> bad_names_;
   bool from_memory_ = false;
   std::unique_ptr<quenvale::ZipFileSettings> data_;
   std::mt19937 random_{std::random_device{}()};
@@ -74,8 +77,17 @@ class OpenedDataFile : public quenvale::DataFileHost {
 // Packs a folder: every file below it, names relative with "/", sorted for repeatable output.
 struct PackedFolder {
   std::vector<uint8_t> archive;
-  std::vector<std::string> skipped;  // hidden files left out
+  std::vector<std::string> skipped;    // hidden files left out
+  std::vector<std::string> bad_names;  // files left out for their names, each with the reason
 };
+
+// Why the engine cannot hold a file name (UTF-8, as the file system gives it), empty when it can.
+std::string NameProblem(const std::string& utf8);
+
+// The engine's text (Windows-1252) for this system's terminal, and a command line's text for
+// the engine: UTF-8 elsewhere; on Windows both are in the ANSI code page already.
+std::string ForTerminal(const std::string& ansi);
+std::string FromTerminal(const std::string& text);
 PackedFolder PackFolder(const std::string& folder, const std::string& password,
                         bool verbose);
 
