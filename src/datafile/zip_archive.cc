@@ -29,7 +29,7 @@ constexpr uint32_t kMaxReportedRepeat = 15;
 constexpr uint64_t kMaxDeflateRatio = 1032;
 constexpr uint64_t kDeflateSlack = 1024;
 
-// Folders separated by "\\"; a "/" that is the second byte of a two-byte character stays.
+// Folders separated by "\"; a "/" that is the second byte of a two-byte character stays.
 std::string ToBackslashes(std::string name) {
   for (size_t i = 0; i < name.size(); ++i) {
     if (IsAnsiLeadByte(static_cast<unsigned char>(name[i]))) {

@@ -153,7 +153,7 @@ PackedFolder PackFolder(const std::string& folder, const std::string& password, 
     std::string leaf = path.filename().u8string();
     if (!leaf.empty() && leaf[0] == '.') {
       // Editor and version-control droppings are not part of a saver.
-      packed.skipped.push_back(ForTerminal(fs::relative(path, folder).generic_u8string()));
+      packed.skipped.push_back(fs::relative(path, folder).generic_string());
       if (it->is_directory()) it.disable_recursion_pending();
       continue;
     }
