@@ -20,6 +20,7 @@
 #include "datafile/zip_file_settings.h"
 #include "platform/win32/data_file_host_win32.h"
 #include "platform/win32/registry_value_store.h"
+#include "platform/win32/user_time.h"
 #include "settings/settings.h"
 
 namespace quenvale {
@@ -96,12 +97,6 @@ int MeasureText(const std::string& text, const Font& font) {
   DeleteObject(handle);
   ReleaseDC(nullptr, dc);
   return rect.right - rect.left;
-}
-
-std::string LongTimeText() {
-  char text[64] = "";
-  if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, sizeof text) == 0) return "";
-  return text;
 }
 
 std::string WindowText(HWND window) {
@@ -866,7 +861,7 @@ int RunConfigDialog(const CommandLine& command_line, HWND app_window) {
     data_host.ShowError(e.what());
     return 1;
   }
-  model->SetLocalTimeSource(LongTimeText);
+  model->SetLocalTimeSource(UserLongTimeText);
   model->ClockTick(false);
   int code = 0;
   {

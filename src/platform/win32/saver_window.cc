@@ -16,6 +16,7 @@
 #include "platform/win32/directdraw_device.h"
 #include "platform/win32/registry_value_store.h"
 #include "platform/win32/saver_password.h"
+#include "platform/win32/user_time.h"
 #include "saver/saver.h"
 #include "saver/session.h"
 #include "settings/settings.h"
@@ -190,6 +191,8 @@ bool SaverWindow::FormCreate() {
   session_ = std::make_unique<SaverSession>(*data_file_, store_, mode_, random_, session_host);
   if (!session_->Open()) return false;
   saver_ = &session_->Build();
+  // The clock as the settings dialog's preview shows it, in the user's own format.
+  saver_->SetTimeText(UserLongTimeText);
   SetTimer(hwnd_, kClockTimerId, static_cast<UINT>(kClockInterval), nullptr);
   const int32_t set_change = saver_->SetChangeInterval();
   if (set_change > 0) SetTimer(hwnd_, kSetChangeTimerId, static_cast<UINT>(set_change), nullptr);
