@@ -844,7 +844,7 @@ RECT CenteredIn(const RECT& area, int width, int height) {
   return RECT{left, top, left + width, top + height};
 }
 
-int RunConfigDialog(const CommandLine& command_line, HWND app_window) {
+int RunConfigDialog(const CommandLine& command_line, HWND app_window, bool second_instance) {
   HWND host = reinterpret_cast<HWND>(static_cast<uintptr_t>(command_line.parent_window));
   Win32DataFileHost data_host(app_window, false);
   // A missing or damaged data file ends the process in here, through the host.
@@ -864,7 +864,7 @@ int RunConfigDialog(const CommandLine& command_line, HWND app_window) {
   model->SetLocalTimeSource(UserLongTimeText);
   model->ClockTick(false);
   int code = 0;
-  {
+  if (!second_instance) {
     ConfigDialog dialog(*model, host, command_line.parent_window != 0);
     code = dialog.Run();
   }

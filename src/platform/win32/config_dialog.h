@@ -28,8 +28,9 @@ HWND WindowToRestore(HWND host);
 RECT CenteredIn(const RECT& area, int width, int height);
 
 // Runs the dialog until it closes; returns the process's exit code. A data-file error ends the
-// process through the same host as the saver window.
-int RunConfigDialog(const CommandLine& command_line, HWND app_window);
+// process through the same host as the saver window. A second instance reads the data file and
+// the settings as the dialog would, then ends without showing it.
+int RunConfigDialog(const CommandLine& command_line, HWND app_window, bool second_instance);
 
 }  // namespace quenvale
 

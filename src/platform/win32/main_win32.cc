@@ -44,13 +44,16 @@ HWND CreateApplicationWindow() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  // A second instance ends at once and says nothing.
+  // A second instance goes on starting up: it changes the password for /a, and reads the data
+  // file (reporting a missing one), but it shows no window and ends once that is done.
+  HANDLE instance_mutex = nullptr;
   HANDLE existing = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kInstanceMutex);
-  if (existing != nullptr) {
+  const bool second_instance = existing != nullptr;
+  if (second_instance) {
     CloseHandle(existing);
-    return 0;
+  } else {
+    instance_mutex = CreateMutexA(nullptr, FALSE, kInstanceMutex);
   }
-  HANDLE instance_mutex = CreateMutexA(nullptr, FALSE, kInstanceMutex);
 
   const std::vector<std::string> args = Arguments();
   const quenvale::CommandLine command_line = quenvale::ParseCommandLine(args);
@@ -64,9 +67,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int exit_code = 0;
   if (command_line.mode == quenvale::SaverMode::smConfigure) {
     SetWindowTextA(app_window, quenvale::kProductSite);
-    exit_code = quenvale::RunConfigDialog(command_line, app_window);
+    exit_code = quenvale::RunConfigDialog(command_line, app_window, second_instance);
   } else {
-    exit_code = quenvale::RunSaverWindow(command_line, app_window);
+    exit_code = quenvale::RunSaverWindow(command_line, app_window, second_instance);
   }
   if (app_window != nullptr) DestroyWindow(app_window);
   if (instance_mutex != nullptr) CloseHandle(instance_mutex);

@@ -34,8 +34,9 @@ constexpr auto kFrameSlice = std::chrono::milliseconds(10);
 
 class SaverWindow : private SessionHost {
  public:
-  SaverWindow(const CommandLine& command_line, HWND app_window)
-      : mode_(command_line.mode),
+  SaverWindow(const CommandLine& command_line, HWND app_window, bool second_instance)
+      : second_instance_(second_instance),
+        mode_(command_line.mode),
         parent_(reinterpret_cast<HWND>(static_cast<uintptr_t>(command_line.parent_window))),
         app_window_(app_window),
         host_(app_window, command_line.mode == SaverMode::smPreview) {}
@@ -68,6 +69,7 @@ class SaverWindow : private SessionHost {
   void ReportFailure(const std::string& message) override;
   int MessageLoop();
 
+  const bool second_instance_;  // starts up as far as FormCreate, then ends unseen
   SaverMode mode_;
   HWND parent_;
   HWND app_window_;
@@ -115,6 +117,7 @@ int SaverWindow::Run() {
   if (Preview()) SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   if (!CreateSaverWindow()) return 1;
   if (!FormCreate()) return 1;
+  if (second_instance_) return 0;
   if (Preview() && !EmbedIntoHost()) return 0;
 
   if (Preview()) {
@@ -498,8 +501,8 @@ PreviewSize ScaledPreviewSize(int32_t screen_width, int32_t screen_height) {
           MulDiv(screen_height, kPreviewWidth, screen_width)};
 }
 
-int RunSaverWindow(const CommandLine& command_line, HWND app_window) {
-  SaverWindow window(command_line, app_window);
+int RunSaverWindow(const CommandLine& command_line, HWND app_window, bool second_instance) {
+  SaverWindow window(command_line, app_window, second_instance);
   return window.Run();
 }
 

@@ -20,8 +20,10 @@ struct PreviewSize {
 // The window's size before it fills its host: the screen scaled by 152 / screen width.
 PreviewSize ScaledPreviewSize(int32_t screen_width, int32_t screen_height);
 
-// Runs the window until it closes; returns the process's exit code.
-int RunSaverWindow(const CommandLine& command_line, HWND app_window);
+// Runs the window until it closes; returns the process's exit code. A second instance starts up
+// as far as the window's creation (so a missing data file is still reported), then ends
+// without showing it.
+int RunSaverWindow(const CommandLine& command_line, HWND app_window, bool second_instance);
 
 }  // namespace quenvale
 

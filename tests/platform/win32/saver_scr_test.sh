@@ -4,6 +4,7 @@
 #   - no data file: the "No data file found..." box, OK, exit code 1;
 #   - a data file packed for another executable name: the "Corrupted data files detected
 #     [pwdata01]" box, OK, exit code 2;
+#   - with a settings dialog open, a second instance without a data file still reports it;
 #   - /s with the demo: a screen-sized window; a second instance ends at once while it runs;
 #     two screenshots differ (the sprites move) and are not one flat colour (the background
 #     shows); a 1-pixel and a 3-right-0-down mouse move do not end it; numpad + then a letter
@@ -158,6 +159,19 @@ check_fatal "Other Name" 2 "Corrupted data files detected [pwdata01]"
 
 # --- The demo in save mode -------------------------------------------------------------------
 cp "$demo_dir/Quenvale Demo.scr" "$demo_dir/Quenvale_Demo.dat" "$work/"
+
+# A second instance starts up as far as its data file: while the demo's settings dialog is
+# open, a saver without a data file still says so, and ends with its exit code.
+title=$(sed -n 's/^title=\(.*\)$/\1/p' "$demo_settings" | head -n 1 | tr -d '\r')
+dialog_caption="$(sed -n 's/^configure=\(.*\)$/\1/p' "$demo_settings" | head -n 1 | tr -d '\r') $title"
+launch "$work/Quenvale Demo.scr" dialog1 /c
+dialog=$(wait_window "$dialog_caption" 60) || fail "no settings dialog \"$dialog_caption\""
+check_fatal "Lone Saver" 1 "No data file found or missing settings in data file."
+xwininfo -id "$dialog" >/dev/null 2>&1 || fail "the dialog went with the second instance"
+focus "$dialog"
+xdotool key Escape 2>/dev/null || true
+wait_exit dialog1 30 >/dev/null || fail "the settings dialog did not end on Escape"
+echo "a second instance reported its missing data file; the first went on"
 "$wine_run" reg delete "$key" /f >/dev/null 2>&1 || true
 default_images=$(sed -n 's/^nrImages=\([0-9]*\).*/\1/p' "$demo_settings" | head -n 1)
 [[ -n $default_images ]] || fail "no nrImages in $demo_settings"
