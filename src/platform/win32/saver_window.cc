@@ -70,6 +70,7 @@ class SaverWindow : private SessionHost {
   int MessageLoop();
 
   const bool second_instance_;  // starts up as far as FormCreate, then ends unseen
+  bool embed_failed_ = false;   // the host's window went before it could hold the preview
   SaverMode mode_;
   HWND parent_;
   HWND app_window_;
@@ -116,9 +117,8 @@ int SaverWindow::Run() {
   // handle end it quietly.
   if (Preview()) SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   if (!CreateSaverWindow()) return 1;
-  if (!FormCreate()) return 1;
+  if (!FormCreate()) return embed_failed_ ? 0 : 1;
   if (second_instance_) return 0;
-  if (Preview() && !EmbedIntoHost()) return 0;
 
   if (Preview()) {
     RECT client{};
@@ -202,9 +202,14 @@ bool SaverWindow::FormCreate() {
 
   int32_t width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   if (Preview()) {
-    // New sprites are placed inside the host's picture, not the screen.
+    // The sprites start inside the window as embedding leaves it, the screen scaled down; it
+    // fills the host's picture once it shows.
+    if (!EmbedIntoHost()) {
+      embed_failed_ = true;
+      return false;
+    }
     RECT client{};
-    GetClientRect(parent_, &client);
+    GetClientRect(hwnd_, &client);
     width = client.right;
     height = client.bottom;
   }
@@ -447,7 +452,11 @@ LRESULT SaverWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         resize_pending_ = true;
         return 0;
       }
-      if (saver_ != nullptr) saver_->SetClientSize(LOWORD(lparam), HIWORD(lparam));
+      if (saver_ != nullptr) {
+        saver_->SetClientSize(LOWORD(lparam), HIWORD(lparam));
+        // A preview places new sprites in the window as it is; the saver in the whole screen.
+        if (Preview()) saver_->SetPlacementArea(LOWORD(lparam), HIWORD(lparam));
+      }
       if (device_ != nullptr && device_->Initialized()) {
         try {
           device_->Resize();
