@@ -51,6 +51,39 @@ def zip64_end(data):
     return data[:end] + record + locator + bytes(tail)
 
 
+# An animated WebP as a browser shows it, through Pillow: the canvas size, then for each frame its
+# start and delay in milliseconds and the largest per-channel mean of its absolute difference from
+# the PNG that argv[2] (JSON) names for that start, or null. Exits 77 without animated WebP.
+WEBP_FRAMES = r"""
+import json, sys
+from PIL import Image, ImageChops, ImageStat, features
+if not features.check("webp_anim"):
+    sys.exit(77)
+pngs = json.loads(sys.argv[2])
+frames, start = [], 0
+with Image.open(sys.argv[1]) as webp:
+    for n in range(webp.n_frames):
+        webp.seek(n)
+        shown = webp.convert("RGB")
+        diff = None
+        if str(start) in pngs:
+            with Image.open(pngs[str(start)]) as png:
+                diff = max(ImageStat.Stat(ImageChops.difference(shown, png.convert("RGB"))).mean)
+        frames.append([start, webp.info["duration"], diff])
+        start += webp.info["duration"]
+    print(json.dumps({"size": webp.size, "frames": frames}))
+"""
+
+
+def pillow_python():
+    """An interpreter with Pillow: this one, or Debian's, where python3-pil installs it."""
+    for python in (sys.executable, "/usr/bin/python3"):
+        if os.path.exists(python) and subprocess.run(
+                [python, "-c", "import PIL.Image"], capture_output=True).returncode == 0:
+            return python
+    return None
+
+
 class SaverpackTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -302,6 +335,56 @@ class SaverpackTest(unittest.TestCase):
         for bad in (["--size", "0x10"], ["--size", "wide"], ["--frames", "-1"]):
             proc = run("render", self.dat, os.path.join(self.tmp, "bad"), *bad, check=2)
             self.assertEqual(len(proc.stderr.splitlines()), 1, bad)
+
+    def test_render_webp_shows_each_frame_at_its_time(self):
+        proc = run("render", self.dat, "--webp", os.path.join(self.tmp, "probe.webp"),
+                   "--frames", "1", "--size", "16x16")
+        if b"built without WebP support" in proc.stderr:
+            self.skipTest("this saverpack has no WebP (the Windows build)")
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        python = pillow_python()
+        if python is None:
+            self.skipTest("no Pillow")
+        frames = 30
+        # Frame i (from 0) of a render is at i/60 s: the WebP's frames must start at such times
+        # and show those frames, and together last the render's length however many it keeps.
+        png_at = {round(i * 1000 / 60): "frame-%05d.png" % (i + 1) for i in range(frames)}
+        for args, size, fps in ((["--size", "320x240"], (320, 240), None),
+                                (["--size", "320x240", "--fps", "60"], (320, 240), 60),
+                                (["--preview", "--fps", "12"], (152, 112), 12)):
+            out = os.path.join(self.tmp, "webp-frames")
+            shutil.rmtree(out, ignore_errors=True)
+            webp = os.path.join(self.tmp, "render.webp")
+            run("render", self.dat, out, "--webp", webp, "--frames", str(frames), *args, check=0)
+            pngs = {str(t): os.path.join(out, name) for t, name in png_at.items()}
+            decoded = subprocess.run([python, "-c", WEBP_FRAMES, webp, json.dumps(pngs)],
+                                     capture_output=True)
+            if decoded.returncode == 77:
+                self.skipTest("Pillow without animated WebP")
+            self.assertEqual(decoded.returncode, 0, decoded.stderr)
+            info = json.loads(decoded.stdout)
+            self.assertEqual(tuple(info["size"]), size, args)
+            self.assertGreater(len(info["frames"]), 1, args)
+            self.assertEqual(sum(d for _, d, _ in info["frames"]), round(frames * 1000 / 60), args)
+            for start, delay, diff in info["frames"]:
+                self.assertIsNotNone(diff, (args, start, "starts between render frames"))
+                self.assertLess(diff, 6, (args, start))
+                if fps is not None:
+                    self.assertLessEqual(abs(delay - 1000 / fps), 1, (args, start, delay))
+            # Without OUT_DIR the same WebP and no frames.
+            with open(webp, "rb") as f:
+                first = f.read()
+            os.remove(webp)
+            shutil.rmtree(out)
+            run("render", self.dat, "--webp", webp, "--frames", str(frames), *args, check=0)
+            self.assertFalse(os.path.exists(out))
+            with open(webp, "rb") as f:
+                self.assertEqual(f.read(), first, args)
+        # A folder that is not there is named before anything is drawn, on one line.
+        missing = os.path.join(self.tmp, "no-such-folder", "x.webp")
+        proc = run("render", self.dat, "--webp", missing, check=2)
+        self.assertEqual(text_of(proc.stderr).count("\n"), 1)
+        self.assertIn(missing.encode(), proc.stderr)
 
     def test_render_names_the_setting_that_is_not_a_number(self):
         src = os.path.join(self.tmp, "bad-default")

@@ -82,17 +82,20 @@ const char kUsage[] =
     "                       decode a picture as the engine would, by content then by the\n"
     "                       extension of NAME (default: the file's name), and write it as PNG,\n"
     "                       or by OUTPUT's extension as PPM (opaque pictures) or PAM\n"
-    "  render DATAFILE OUT_DIR [--size WxH] [--frames N] [--seed S] [--preview] [--set NAME]\n"
-    "                       draw N frames (default 60) of the saver with its default settings\n"
-    "                       into OUT_DIR/frame-NNNNN.png; the same seed gives the same frames\n"
+    "  render DATAFILE [OUT_DIR] [--webp OUT.webp [--fps F]] [--size WxH] [--frames N]\n"
+    "         [--seed S] [--preview] [--set NAME]\n"
+    "                       draw N frames (default 60, a second's worth) of the saver with its\n"
+    "                       default settings into OUT_DIR/frame-NNNNN.png, and/or as an animated\n"
+    "                       WebP at the saver's pace that keeps F of each second's 60 frames\n"
+    "                       (default 15); the same seed gives the same frames\n"
     "Commands that read a data file take --scr NAME.scr, the executable name the password is\n"
     "built from; without it the name is the data file's, \".dat\" -> \".scr\", first \"_\" -> blank.\n";
 
 // Options that take a value; every other option is a flag.
 bool TakesValue(const std::string& option) {
   return option == "--engine" || option == "--scr" || option == "--mode" || option == "-o" ||
-         option == "--name" || option == "--size" || option == "--frames" ||
-         option == "--seed" || option == "--set";
+         option == "--name" || option == "--size" || option == "--frames" || option == "--seed" ||
+         option == "--set" || option == "--webp" || option == "--fps";
 }
 
 }  // namespace
