@@ -147,6 +147,7 @@ class AccentedNamesTest(unittest.TestCase):
         makers = [("saverpack", self.ours), ("python", self.python), ("oem", self.oem)]
         if shutil.which("zip"):
             makers.append(("infozip", self.infozip))
+        frames = {}
         for label, make in makers:
             with self.subTest(maker=label):
                 dat = os.path.join(self.tmp, "Quenvale_Demo-%s.dat" % label)
@@ -166,6 +167,15 @@ class AccentedNamesTest(unittest.TestCase):
                 self.assertEqual(got.returncode, 0, got.stderr)
                 with open(os.path.join(self.source, "icons", "naïve.png"), "rb") as fh:
                     self.assertEqual(got.stdout, fh.read())
+                # The set picked by its name, its name drawn over it: the same frame from each.
+                out = os.path.join(self.tmp, "frames-" + label)
+                render = subprocess.run([SAVERPACK, "render", dat, out, "--frames", "1", "--size", "320x240",
+                                         "--set", "café crème", "--scr", "Quenvale Demo.scr"],
+                                        capture_output=True)
+                self.assertEqual(render.returncode, 0, render.stderr)
+                with open(os.path.join(out, "frame-00001.png"), "rb") as fh:
+                    frames[label] = fh.read()
+        self.assertEqual(len(set(frames.values())), 1, "the makers' frames differ")
 
     def test_a_name_windows_1252_cannot_hold_stops_build_and_check(self):
         shutil.copy(os.path.join(DEMO, "icons", "aurora.png"), os.path.join(self.source, "icons", "Łódź.png"))
