@@ -47,7 +47,7 @@ std::string Cp1252FromUtf8(const std::string& utf8) {
   for (size_t i = 0; i < utf8.size();) {
     uint32_t code_point = 0;
     const size_t length = Utf8SequenceAt(utf8, i, &code_point);
-    unsigned char byte = '?';
+    unsigned char byte = 0;
     if (length == 0 || !Cp1252Byte(code_point, &byte)) byte = '?';
     out.push_back(static_cast<char>(byte));
     i += length == 0 ? 1 : length;
@@ -65,7 +65,7 @@ std::string Utf8FromCp1252(const std::string& text) {
 std::string Cp1252FromCp850(const std::string& text) {
   std::string out = text;
   for (char& c : out) {
-    unsigned char byte = '?';
+    unsigned char byte = 0;
     if (!Cp1252Byte(Cp850CodePoint(static_cast<unsigned char>(c)), &byte)) byte = '?';
     c = static_cast<char>(byte);
   }

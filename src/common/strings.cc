@@ -250,6 +250,13 @@ size_t Utf8SequenceAt(const std::string& s, size_t i, uint32_t* cp) {
   return n;
 }
 
+bool IsAscii(const std::string& text) {
+  for (char c : text) {
+    if ((c & 0x80) != 0) return false;
+  }
+  return true;
+}
+
 bool IsUtf8(const std::string& text) {
   uint32_t code_point = 0;
   for (size_t i = 0; i < text.size();) {

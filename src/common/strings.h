@@ -58,6 +58,9 @@ size_t Utf8SequenceAt(const std::string& s, size_t i, uint32_t* code_point);
 // Whether the whole string is well-formed UTF-8 (every sequence as Utf8SequenceAt accepts it).
 bool IsUtf8(const std::string& text);
 
+// Whether every byte is ASCII (below 0x80): the same text in every code page the engine reads.
+bool IsAscii(const std::string& text);
+
 // Appends a code point up to U+10FFFF as UTF-8.
 void AppendUtf8(uint32_t code_point, std::string* out);
 

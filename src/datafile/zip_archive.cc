@@ -61,10 +61,6 @@ bool UnicodePathName(const std::string& extra, const std::string& stored, std::s
   return false;
 }
 
-bool HasNonAscii(const std::string& text) {
-  return std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; });
-}
-
 // The stored name in the ANSI code page. A name flagged as UTF-8, or given in UTF-8 beside, is
 // converted from it; MS-DOS, OS/2 and some NTFS makers wrote the OEM code page; Unix and macOS
 // makers write their locale's text, which is UTF-8 today, so such a name is converted when it is
@@ -72,7 +68,7 @@ bool HasNonAscii(const std::string& text) {
 std::string AnsiName(const ZipDirEntry& e, const std::string& stored) {
   std::string utf8;
   if (UnicodePathName(e.extra_field, stored, &utf8)) return AnsiFromUtf8(utf8);
-  if (!HasNonAscii(stored)) return stored;
+  if (IsAscii(stored)) return stored;
   if ((e.flag & kFlagUtf8Name) != 0) return AnsiFromUtf8(stored);
   switch (e.host_system) {
     case kHostMsDos:

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "common/strings.h"
 #include "datafile/crc32.h"
 #include "datafile/pkware_cipher.h"
 #include "datafile/zip_format.h"
@@ -51,13 +52,6 @@ struct CentralRecord {
   uint32_t offset;
   uint16_t flags;
 };
-
-bool IsAscii(const std::string& name) {
-  for (char c : name) {
-    if ((c & 0x80) != 0) return false;
-  }
-  return true;
-}
 
 // Every entry is encrypted; a name beyond ASCII is flagged as UTF-8, which readers convert to
 // their own code page (plain ASCII needs no flag).

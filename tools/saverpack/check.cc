@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -88,9 +87,7 @@ void CheckSettingsText(const std::string& text, Report& report) {
 // The engine reads the text in the ANSI code page; UTF-8 letters beyond ASCII would show as two
 // or three characters each on Windows.
 void CheckTextEncoding(const std::string& text, Report& report) {
-  const bool beyond_ascii =
-      std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; });
-  if (beyond_ascii && quenvale::IsUtf8(text)) {
+  if (!quenvale::IsAscii(text) && quenvale::IsUtf8(text)) {
     report.Warn(
         "settings.txt is UTF-8 text; the engine reads Windows-1252 (ANSI), so every letter "
         "beyond ASCII shows as two or three (save the text as Windows-1252)");
