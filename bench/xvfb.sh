@@ -3,7 +3,7 @@
 start_xvfb() {
   work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
   display=:$((300 + RANDOM % 400))
-  Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb=$!
   trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
   sleep 1

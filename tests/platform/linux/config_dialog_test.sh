@@ -40,7 +40,9 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
 # --- a display of our own ----------------------------------------------------------------------
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
+# -noreset: otherwise the server resets each time its last client leaves, and a program started
+# in that moment finds no display.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
 xvfb_pid=$!
 display=
 for _ in $(seq 100); do
@@ -98,6 +100,14 @@ find_window() {
     sleep 0.1
   done
   return 1
+}
+
+# no_window WHAT: fails, saying whether the dialog was still running and what it printed.
+no_window() {
+  local state="still running"
+  kill -0 "$dialog_pid" 2>/dev/null || state="ended"
+  finish
+  fail "$1 showed no window ($state, exit code $code): $(cat "$tmp/dialog.out")"
 }
 
 # window_height ID
@@ -202,8 +212,7 @@ if id=$(find_window "$dialog_pid"); then
   finish
   [[ $code == 0 ]] || fail "OK: the dialog ended with $code: $(cat "$tmp/dialog.out")"
 else
-  fail "/c showed no window \"$caption\": $(cat "$tmp/dialog.out")"
-  finish
+  no_window "/c"
   full_height=0
 fi
 
@@ -301,7 +310,7 @@ if id=$(find_window "$dialog_pid"); then
     pass "Cancel after a change stored the values as loaded (Speed $loaded_speed)" ||
     fail "Cancel changed the stored values: $(diff <(echo "$after_ok") <(stored_values))"
 else
-  fail "the second /c showed no window"; finish
+  no_window "the second /c"
 fi
 
 # Typed beyond the range, confirmed with the OK button's access key: clamped to 10000.
@@ -315,7 +324,7 @@ if id=$(find_window "$dialog_pid"); then
   [[ $speed == 10000 ]] && pass "the same keys with OK stored Speed 99999 clamped to $speed" ||
     fail "typed 99999 into the speed box, OK stored Speed '$speed'"
 else
-  fail "the third /c showed no window"; finish
+  no_window "the third /c"
 fi
 
 # --- the colour and font choosers ---------------------------------------------------------------
@@ -373,7 +382,7 @@ if id=$(find_window "$dialog_pid"); then
     pass "the font chooser kept the filename font's face, size, style and colour" ||
     fail "after the font chooser the filename font lost$missing: $font"
 else
-  fail "the chooser run showed no window"; finish
+  no_window "the chooser run"
 fi
 
 # --- every gate off: a shorter window --------------------------------------------------------
@@ -387,7 +396,7 @@ if id=$(find_window "$dialog_pid"); then
   finish
   [[ $code == 0 ]] || fail "the gates-off dialog ended with $code"
 else
-  fail "the gates-off data file showed no window: $(cat "$tmp/dialog.out")"; finish
+  no_window "the gates-off data file"
 fi
 
 # --- /c:ID: transient for the host's window; the title link opens its address ------------------
@@ -420,7 +429,7 @@ EOF
     finish
     [[ $code == 0 ]] || fail "the transient dialog ended with $code: $(tail -n 20 "$tmp/dialog.out")"
   else
-    fail "/c:$host showed no window: $(cat "$tmp/dialog.out")"; finish
+    no_window "/c:$host"
   fi
   click_button "$host" cancel
 else

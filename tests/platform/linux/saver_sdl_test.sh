@@ -57,7 +57,9 @@ trap cleanup EXIT
 [[ -n ${QUENVALE_TEST_KEEP:-} ]] && trap - EXIT
 
 # --- An X server of our own --------------------------------------------------------------------
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# -noreset: otherwise the server resets each time its last client leaves, and a program started
+# in that moment finds no display.
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 started+=($!)
 for ((i = 0; i < 100; i++)); do
   [[ -s $work/display ]] && break
