@@ -146,7 +146,7 @@ void BM_Frame(benchmark::State& state) {
   SoftwareDevice device(width, height);
   session.Bind(device);
   for (auto _ : state) {
-    session.saver().FrameTimerTimer(device);
+    session.DrawFrame();
     benchmark::DoNotOptimize(device.Screen().pixels.data());
   }
 }

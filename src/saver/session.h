@@ -1,16 +1,20 @@
 // One run of a saver, in the order every program that runs one follows: the data file's sets
 // listed and the settings read (Open), the saver built for its client area (Start), its pictures
-// bound to a drawing device (Bind), the settings written at the end (Close). The Windows and Linux
-// engines, `saverpack render` and the benchmarks all start a saver through it; what is left to
-// each is its window, its events and its device.
+// bound to a drawing device (Bind), then its life (Begin, and Run over and over: the clock's
+// tick, the set change, the frames; input and resizes in between), and the settings written at
+// the end (Close). The Windows and Linux engines, `saverpack render` and the benchmarks all run a
+// saver through it; what is left to each is its window, its events, its device and its loop.
 #ifndef QUENVALE_SAVER_SESSION_H_
 #define QUENVALE_SAVER_SESSION_H_
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
 #include "datafile/zip_file_settings.h"
+#include "display/frame_timer.h"
 #include "display/surface.h"
 #include "saver/saver.h"
 #include "settings/settings.h"
@@ -22,6 +26,9 @@ namespace quenvale {
 // as often as the device presents them).
 constexpr int32_t kClockInterval = 1000;
 constexpr int32_t kFrameInterval = 5;
+// A frame with many motion steps runs in slices this long, with the window's events between
+// them.
+constexpr auto kFrameSlice = std::chrono::milliseconds(10);
 
 // What a session tells the program that runs it.
 class SessionHost {
@@ -30,6 +37,21 @@ class SessionHost {
   // A failure the user must hear of, in every mode: a preview's host keeps it out of the
   // window the preview lives in (Windows shows nothing, Linux writes standard error only).
   virtual void ReportFailure(const std::string& message) = 0;
+  // How long the device wants the next frame held back: a present that does not wait for the
+  // vertical blank is held to the display's pace this way.
+  virtual uint32_t MillisecondsUntilFrame() { return 0; }
+  // The window's size changed and no frame is under way: the device follows it, and *width,
+  // *height become the size it draws at. False, reported, when the device cannot follow; the
+  // frames stop then.
+  virtual bool ResizeDevice(int32_t* width, int32_t* height) {
+    (void)width;
+    (void)height;
+    return true;
+  }
+  // The clock has ticked: the once-a-second work of the window itself.
+  virtual void ClockTicked() {}
+  // A frame has been presented.
+  virtual void FrameFinished() {}
 };
 
 class SaverSession {
@@ -50,13 +72,47 @@ class SaverSession {
   // Builds the saver if that is not done yet, sizes it, its new sprites placed within
   // width x height, and loads the first set; false, reported, when that fails. After Open.
   bool Start(int32_t width, int32_t height);
-  // Hands the pictures to `device` and prepares them for it. After Start.
+  // Hands the pictures to `device` and prepares them for it, and lets the frames run. After
+  // Start. Without a device the saver still runs its clock and its set changes.
   void Bind(DrawDevice& device);
-  // Writes the settings back, once, however often it is called; a failure is reported.
+  // The device's surfaces were lost and are back: the pictures are put on them again.
+  void SurfaceRestored();
+  // Takes the pictures back from the device, which is about to go; no frames from here on.
+  void Unbind();
+
+  // Starts the clock's tick and the set change, each one interval after `now`. Times are the
+  // front end's millisecond counter (wrapping as timeGetTime and SDL_GetTicks do); render's
+  // are simulated. After Start.
+  void Begin(uint32_t now);
+  // Runs the next thing due at `now`: the next slice of an unfinished frame, else the clock's
+  // tick and the set change when due, else a frame when the frame timer is due. Returns how many
+  // milliseconds may pass before it wants to run again (0: at once; FrameTimer::kNever: not
+  // until something happens).
+  uint32_t Run(uint32_t now);
+  // The clock's tick and the set change, each once when due at `now`; true when one ran.
+  bool RunTimers(uint32_t now);
+  // One whole frame at once, whatever the frame timer says (render and the benchmarks).
+  void DrawFrame();
+
+  // Input. Each returns true when the saver should end. A key of the key table waits while a
+  // frame is unfinished, as it changes what the frame reads; any other key is answered at once.
+  bool KeyDown(uint16_t key);
+  bool MouseMove(int32_t x, int32_t y);
+  // The window's client size is now width x height; applied when no frame is under way. In
+  // preview new sprites are placed within the window as it is.
+  void Resize(int32_t width, int32_t height);
+
+  // Writes the settings back, once, however often it is called; a failure is reported. No
+  // frames, timers or input from then on.
   void Close();
 
   bool Opened() const { return settings_ != nullptr; }
-  bool Started() const { return saver_ != nullptr; }
+  bool Started() const { return started_; }
+  bool Closed() const { return closed_; }
+  // A frame's motion steps are under way, in slices.
+  bool FrameUnfinished() const;
+  // Frames per second over the last whole second of frames; 0 until then.
+  int32_t FrameRate() const { return frame_timer_.FrameRate(); }
   Saver& saver() { return *saver_; }
   Settings& settings() { return *settings_; }
   ZipFileSettings& data() { return data_; }
@@ -69,7 +125,26 @@ class SaverSession {
   SessionHost& host_;
   std::unique_ptr<Settings> settings_;
   std::unique_ptr<Saver> saver_;
+  bool started_ = false;
   bool closed_ = false;
+
+  bool Running() const { return started_ && !closed_; }
+  void RunSlice();
+  void FrameEnded();
+  void ApplyResize();
+  void StopFrames(const std::string& why);
+
+  DrawDevice* device_ = nullptr;
+  FrameTimer frame_timer_;
+  bool begun_ = false;
+  uint32_t clock_due_ = 0;
+  int32_t set_change_interval_ = 0;
+  uint32_t set_change_due_ = 0;
+  // What came while a frame was unfinished and waits for its end.
+  std::deque<uint16_t> waiting_keys_;
+  bool resize_waiting_ = false;
+  int32_t resize_width_ = 0;
+  int32_t resize_height_ = 0;
 };
 
 }  // namespace quenvale

@@ -7,6 +7,7 @@
 #include "datafile/zip_writer.h"
 #include "display/software_surface.h"
 #include "imaging/png_writer.h"
+#include "saver/session.h"
 #include "settings/memory_value_store.h"
 
 namespace quenvale {
@@ -623,6 +624,81 @@ TEST(SaverFrameTest, NothingHappensWhileTheDeviceCannotDraw) {
   EXPECT_EQ(device.flips, 1);
   EXPECT_EQ(device.back.canvas.releases, 1) << "released even with no text";
   EXPECT_TRUE(device.back.canvas.fonts.empty());
+}
+
+
+// What a session tells its host, kept for the test to read.
+struct RecordingSessionHost : SessionHost {
+  void ReportFailure(const std::string& message) override { failures.push_back(message); }
+  bool ResizeDevice(int32_t* width, int32_t* height) override {
+    resizes.push_back({*width, *height});
+    return true;
+  }
+  void FrameFinished() override { ++frames; }
+  std::vector<std::string> failures;
+  std::vector<std::pair<int32_t, int32_t>> resizes;
+  int frames = 0;
+};
+
+// The timers on the front end's millisecond counter: each due one interval after it was last due
+// (through the counter's wrap), once however far behind, and nothing after Close.
+TEST(SaverSessionTest, TimersComeDueOnceAnIntervalThroughTheCountersWrap) {
+  Fixture f(3, {{"clock", "2"}, {"SetTime", "3"}});
+  RecordingSessionHost host;
+  SaverSession session(*f.data_file, f.store, SaverMode::smSave, f.random, host);
+  ASSERT_TRUE(session.Open());
+  ASSERT_TRUE(session.Start(640, 480));
+  const uint32_t start = UINT32_MAX - 499;
+  session.Begin(start);
+  const int first_set = f.data_file->CurrentSetIndex();
+  struct Step {
+    uint32_t after;    // milliseconds from the start
+    bool ran;          // a timer ran
+    uint32_t seconds;  // the running seconds then
+  };
+  for (const Step& step :
+       {Step{999, false, 0}, Step{1200, true, 1}, Step{1200, false, 1}, Step{1999, false, 1},
+        Step{2000, true, 2}, Step{6500, true, 3}, Step{7499, false, 3}, Step{7500, true, 4}}) {
+    EXPECT_EQ(session.RunTimers(start + step.after), step.ran) << step.after;
+    EXPECT_EQ(session.saver().RunningSeconds(), step.seconds) << step.after;
+  }
+  EXPECT_NE(f.data_file->CurrentSetIndex(), first_set) << "the set changes at 3 s";
+  session.Close();
+  EXPECT_FALSE(session.RunTimers(start + 100000));
+  EXPECT_EQ(session.Run(start + 100000), FrameTimer::kNever);
+  EXPECT_FALSE(session.KeyDown('A'));
+  EXPECT_TRUE(host.failures.empty());
+}
+
+// While a frame's steps are under way, the key table's keys and resizes wait for its end; a key
+// that ends the saver is answered at once.
+TEST(SaverSessionTest, WhatChangesAFrameWaitsForItsEnd) {
+  Fixture f(2, {{"nrImages", "40"}, {"Speed", "300"}});
+  RecordingSessionHost host;
+  SaverSession session(*f.data_file, f.store, SaverMode::smPreview, f.random, host);
+  ASSERT_TRUE(session.Open());
+  ASSERT_TRUE(session.Start(640, 480));
+  SoftwareDevice device(640, 480);
+  session.Bind(device);
+  session.Begin(0);
+  const int32_t speed = session.settings().Speed;
+  ASSERT_FALSE(session.saver().FrameSlice(device, Saver::Clock::time_point::min()));
+  ASSERT_TRUE(session.FrameUnfinished());
+  EXPECT_FALSE(session.KeyDown(kVkUp));
+  session.Resize(320, 240);
+  EXPECT_TRUE(session.KeyDown('A')) << "a key outside the table ends the saver at once";
+  EXPECT_EQ(session.settings().Speed, speed);
+  EXPECT_TRUE(host.resizes.empty());
+  while (session.FrameUnfinished()) EXPECT_EQ(session.Run(0), 0u);
+  EXPECT_EQ(host.frames, 1);
+  EXPECT_EQ(session.settings().Speed, speed + 1);
+  EXPECT_EQ(host.resizes, (std::vector<std::pair<int32_t, int32_t>>{{320, 240}}));
+  // No frame under way: both at once.
+  session.Resize(200, 100);
+  session.KeyDown(kVkDown);
+  EXPECT_EQ(host.resizes.size(), 2u);
+  EXPECT_EQ(session.settings().Speed, speed);
+  EXPECT_TRUE(host.failures.empty());
 }
 
 }  // namespace

@@ -48,6 +48,13 @@ int32_t PositiveOption(const Args& args, const std::string& name, int32_t def, i
   return value;
 }
 
+// When frame `frame` is drawn, in whole milliseconds from the start: the session's timers run
+// on this time, so that the clock ticks every 60th frame and the set changes on the frame of
+// its second.
+uint32_t FrameTime(int frame) {
+  return static_cast<uint32_t>(static_cast<int64_t>(frame) * 1000 / kFramesPerSecond);
+}
+
 // A clock that starts at noon and runs with the frames, so that renders repeat exactly.
 std::string SimulatedTime(int frame) {
   const int seconds = 12 * 3600 + frame / kFramesPerSecond;
@@ -145,6 +152,7 @@ int CommandRender(const Args& args) {
 
   quenvale::SoftwareDevice device(width, height);
   session.Bind(device);
+  session.Begin(FrameTime(0));
 
   if (!out_dir.empty()) {
     std::error_code ec;
@@ -166,11 +174,6 @@ int CommandRender(const Args& args) {
         [&] { return std::make_unique<WebPAnimation>(width, height, WebPAnimationOptions()); });
   }
 #endif
-  const int32_t set_change_frames =
-      saver.SetChangeInterval() > 0
-          ? static_cast<int32_t>(static_cast<int64_t>(saver.SetChangeInterval()) *
-                                 kFramesPerSecond / 1000)
-          : 0;
   // A long render says how far it is, every few seconds, on standard error.
   using Clock = std::chrono::steady_clock;
   constexpr auto kProgressEvery = std::chrono::seconds(2);
@@ -181,9 +184,9 @@ int CommandRender(const Args& args) {
       std::fprintf(stderr, "saverpack: render: frame %d of %d\n", frame, frames);
       next_progress = Clock::now() + kProgressEvery;
     }
-    if (frame % kFramesPerSecond == 0) saver.tClockTimer(true);
-    if (set_change_frames > 0 && frame % set_change_frames == 0) saver.tSetChangeTimer();
-    saver.FrameTimerTimer(device);
+    session.RunTimers(FrameTime(frame));
+    session.DrawFrame();
+    if (!host.message.empty()) throw Failure(file.Path() + ": " + host.message);
     if (!out_dir.empty()) {
       char name[32];
       std::snprintf(name, sizeof(name), "frame-%05d.png", frame);

@@ -5,16 +5,13 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <string>
 
 #include "datafile/zip_file_settings.h"
-#include "display/frame_timer.h"
 #include "platform/linux/key_map.h"
 #include "platform/linux/sdl_device.h"
 #include "platform/linux/stop_signals.h"
@@ -26,12 +23,8 @@ namespace quenvale {
 
 namespace {
 
-// SDL counts its ticks unsigned.
-constexpr uint32_t kClockTicks = static_cast<uint32_t>(kClockInterval);
 // The longest the loop sleeps before it looks for a stop signal again.
 constexpr uint32_t kStopCheckInterval = 50;
-// How long one slice of a frame's motion steps may run before input is looked at.
-constexpr auto kFrameSlice = std::chrono::milliseconds(10);
 
 // The foreign window, for the X error handler: once it is gone every request on it fails, and
 // Xlib's own handler would end the process over that.
@@ -72,11 +65,6 @@ class ForeignWindowWatch {
   Display* display_;
 };
 
-uint32_t TicksUntil(uint32_t now, uint32_t due) {
-  const int32_t left = static_cast<int32_t>(due - now);
-  return left > 0 ? static_cast<uint32_t>(left) : 0;
-}
-
 class SdlSaverWindow : private SessionHost {
  public:
   SdlSaverWindow(const LinuxCommandLine& command_line, LinuxDataFileHost& host, ValueStore& store)
@@ -90,16 +78,16 @@ class SdlSaverWindow : private SessionHost {
   bool FormCreate();
   bool CreateWindow();
   void Handle(const SDL_Event& event);
-  bool EndsTheSaver(const SDL_Event& event) const;
   void KeyDown(const SDL_KeyboardEvent& key);
   void IdleUntilStopped();
   void ReleaseInput();
-  void ClockTick();
-  void RunFrame();
-  void Resized();
   void Report(const std::exception& e) { ReportFailure(e.what()); }
-  void ReportFailure(const std::string& message) override;
   void CloseSettings();
+  // What the session asks of the window.
+  void ReportFailure(const std::string& message) override;
+  uint32_t MillisecondsUntilFrame() override { return device_->MillisecondsUntilFrame(); }
+  bool ResizeDevice(int32_t* width, int32_t* height) override;
+  void ClockTicked() override;
 
   LinuxCommandLine options_;
   SaverMode mode_;
@@ -108,17 +96,13 @@ class SdlSaverWindow : private SessionHost {
   std::unique_ptr<ZipFileSettings> data_file_;
   DefaultRandom random_;
   std::unique_ptr<SaverSession> session_;
-  Saver* saver_ = nullptr;  // the session's, once it has started
   bool sdl_started_ = false;
   SDL_Window* window_ = nullptr;
   Window foreign_ = 0;
   std::unique_ptr<ForeignWindowWatch> watch_;
   std::unique_ptr<SdlDevice> device_;
   const bool use_gpu_ = MayHaveGpu();
-  FrameTimer frame_timer_;
   bool running_ = true;
-  // Events that came while a frame was under way and wait for its end.
-  std::deque<SDL_Event> deferred_;
 };
 
 SdlSaverWindow::~SdlSaverWindow() {
@@ -182,10 +166,7 @@ int SdlSaverWindow::Run() {
   // changed that would need saving. From here on it asks the loop to end, so that the settings
   // are written as on any other way out.
   CatchStopSignals();
-  saver_ = &session_->saver();
   session_->Bind(*device_);
-  frame_timer_.SetInterval(kFrameInterval);
-  frame_timer_.SetEnabled(true);
 
   // Frames come once per refresh of the display: a present that waits for the vertical blank
   // keeps that pace by itself, one that does not is held to it by the device.
@@ -195,61 +176,17 @@ int SdlSaverWindow::Run() {
     device_->SetRefreshRate(display_mode.refresh_rate);
   }
 
-  const int32_t set_change = saver_->SetChangeInterval();
-  uint32_t clock_due = SDL_GetTicks() + kClockTicks;
-  uint32_t set_change_due = SDL_GetTicks() + static_cast<uint32_t>(set_change);
+  session_->Begin(SDL_GetTicks());
   while (running_) {
-    SDL_Event event;
     if (StopRequested()) break;
-    if (saver_->FrameUnfinished()) {
-      // Between two slices of a long frame only what ends the saver is answered; everything
-      // else waits for the frame's end, so that the frame sees the state it started with.
-      while (running_ && SDL_PollEvent(&event)) {
-        if (EndsTheSaver(event)) {
-          Handle(event);
-        } else {
-          deferred_.push_back(event);
-        }
-      }
-      if (Foreign() && g_foreign_window_gone) running_ = false;
-      if (running_) RunFrame();
-      continue;
-    }
-    while (running_ && !deferred_.empty()) {
-      Handle(deferred_.front());
-      deferred_.pop_front();
-    }
+    // Every event is answered at once, also between the slices of a long frame: the session
+    // holds back what must wait for the frame's end.
+    SDL_Event event;
     while (running_ && SDL_PollEvent(&event)) Handle(event);
     if (Foreign() && g_foreign_window_gone) running_ = false;
     if (!running_) break;
-
-    uint32_t now = SDL_GetTicks();
-    if (TicksUntil(now, clock_due) == 0) {
-      ClockTick();
-      clock_due += kClockTicks;
-      if (TicksUntil(now, clock_due) == 0) clock_due = now + kClockTicks;
-      continue;
-    }
-    if (set_change > 0 && TicksUntil(now, set_change_due) == 0) {
-      try {
-        saver_->tSetChangeTimer();
-      } catch (const std::exception& e) {
-        Report(e);
-      }
-      set_change_due = now + static_cast<uint32_t>(set_change);
-      continue;
-    }
-
-    uint32_t wait = std::min(TicksUntil(now, clock_due),
-                             set_change > 0 ? TicksUntil(now, set_change_due) : kClockTicks);
-    if (frame_timer_.Enabled()) {
-      const uint32_t hold = device_->MillisecondsUntilFrame();
-      if (hold == 0 && frame_timer_.Idle(now, nullptr)) {
-        RunFrame();
-        continue;
-      }
-      wait = std::min(wait, std::max(hold, frame_timer_.MillisecondsUntilDue(now)));
-    }
+    uint32_t wait = session_->Run(SDL_GetTicks());
+    if (wait == 0) continue;
     // Asleep until an event comes or something is due, but never so long that a stop signal
     // waits for it.
     wait = std::min(wait, kStopCheckInterval);
@@ -337,8 +274,7 @@ void SdlSaverWindow::Handle(const SDL_Event& event) {
       KeyDown(event.key);
       break;
     case SDL_MOUSEMOTION:
-      if (options_.ends_on_input && saver_ != nullptr &&
-          saver_->FormMouseMove(event.motion.x, event.motion.y)) {
+      if (options_.ends_on_input && session_->MouseMove(event.motion.x, event.motion.y)) {
         running_ = false;
       }
       break;
@@ -347,25 +283,12 @@ void SdlSaverWindow::Handle(const SDL_Event& event) {
       break;
     case SDL_WINDOWEVENT:
       if (event.window.event == SDL_WINDOWEVENT_CLOSE) running_ = false;
-      if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) Resized();
+      if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+        session_->Resize(event.window.data1, event.window.data2);
+      }
       break;
     default:
       break;
-  }
-}
-
-bool SdlSaverWindow::EndsTheSaver(const SDL_Event& event) const {
-  switch (event.type) {
-    case SDL_QUIT:
-    case SDL_MOUSEMOTION:  // only watched for the movement that ends the saver
-    case SDL_MOUSEBUTTONDOWN:
-      return true;
-    case SDL_WINDOWEVENT:
-      return event.window.event == SDL_WINDOWEVENT_CLOSE;
-    case SDL_KEYDOWN:
-      return !Saver::IsTableKey(VirtualKeyFor(event.key.keysym.sym, event.key.keysym.scancode));
-    default:
-      return false;
   }
 }
 
@@ -397,21 +320,17 @@ void SdlSaverWindow::ReleaseInput() {
 }
 
 void SdlSaverWindow::KeyDown(const SDL_KeyboardEvent& key) {
-  if (saver_ == nullptr || Foreign()) return;
+  if (Foreign()) return;
   const uint16_t code = VirtualKeyFor(key.keysym.sym, key.keysym.scancode);
   // In a normal window only Escape ends it; the keys of the table work in both.
   if (!options_.ends_on_input && code == kVkEscape) {
     running_ = false;
     return;
   }
-  try {
-    if (saver_->FormKeyDown(code) && options_.ends_on_input) running_ = false;
-  } catch (const std::exception& e) {
-    Report(e);
-  }
+  if (session_->KeyDown(code) && options_.ends_on_input) running_ = false;
 }
 
-void SdlSaverWindow::ClockTick() {
+void SdlSaverWindow::ClockTicked() {
   if (Foreign()) {
     // The host window went away: the saver ends with it. Its size may also have changed.
     int width = 0, height = 0;
@@ -423,38 +342,28 @@ void SdlSaverWindow::ClockTick() {
     SDL_GetWindowSize(window_, &known_width, &known_height);
     if (width != known_width || height != known_height) {
       SDL_SetWindowSize(window_, width, height);
-      Resized();
+      session_->Resize(width, height);
     }
   }
-  saver_->tClockTimer(true);
-  if (options_.report_fps && device_ != nullptr && frame_timer_.FrameRate() > 0) {
+  if (options_.report_fps && session_->FrameRate() > 0) {
     std::fprintf(stderr, "%s: %d fps, %dx%d, renderer %s%s\n", host_.Title().c_str(),
-                 frame_timer_.FrameRate(), device_->Width(), device_->Height(),
+                 session_->FrameRate(), device_->Width(), device_->Height(),
                  device_->RendererName().c_str(), device_->VSync() ? " with vsync" : "");
     std::fflush(stderr);
   }
 }
 
-void SdlSaverWindow::RunFrame() {
-  try {
-    saver_->FrameSlice(*device_, Saver::Clock::now() + kFrameSlice);
-  } catch (const std::exception& e) {
-    // One report, not one per frame: the picture stays as it is until the saver ends.
-    frame_timer_.SetEnabled(false);
-    Report(e);
-  }
-}
-
-void SdlSaverWindow::Resized() {
-  if (device_ == nullptr || saver_ == nullptr) return;
+bool SdlSaverWindow::ResizeDevice(int32_t* width, int32_t* height) {
   try {
     device_->Resize();
   } catch (const std::exception& e) {
-    frame_timer_.SetEnabled(false);
     Report(e);
-    return;
+    return false;
   }
-  saver_->SetClientSize(device_->Width(), device_->Height());
+  // The device counts pixels, the window points: on a dense display they differ.
+  *width = device_->Width();
+  *height = device_->Height();
+  return true;
 }
 
 void SdlSaverWindow::ReportFailure(const std::string& message) {
@@ -464,9 +373,7 @@ void SdlSaverWindow::ReportFailure(const std::string& message) {
 }
 
 void SdlSaverWindow::CloseSettings() {
-  if (session_ == nullptr) return;
-  frame_timer_.SetEnabled(false);
-  session_->Close();
+  if (session_ != nullptr) session_->Close();
 }
 
 }  // namespace

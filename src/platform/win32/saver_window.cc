@@ -4,14 +4,11 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <chrono>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <string>
 
 #include "datafile/zip_file_settings.h"
-#include "display/frame_timer.h"
 #include "platform/win32/data_file_host_win32.h"
 #include "platform/win32/directdraw_device.h"
 #include "platform/win32/registry_value_store.h"
@@ -26,11 +23,9 @@ namespace quenvale {
 namespace {
 
 constexpr char kWindowClass[] = "QuenvaleSaverWindow";
-constexpr UINT_PTR kClockTimerId = 1;
-constexpr UINT_PTR kSetChangeTimerId = 2;
 constexpr int32_t kPreviewWidth = 152;
-// A frame with many motion steps runs in slices this long, with the messages between them.
-constexpr auto kFrameSlice = std::chrono::milliseconds(10);
+// A preview looks for its host at least this often.
+constexpr uint32_t kHostCheckInterval = 100;
 
 class SaverWindow : private SessionHost {
  public:
@@ -58,15 +53,17 @@ class SaverWindow : private SessionHost {
   bool EmbedIntoHost();
   bool InitializeDevice();
   void FinalizeDevice();
-  void RunFrame();
-  bool WaitsForTheFrame(const MSG& msg) const;
-  void FrameFinished();
+  bool Running() const { return session_ != nullptr && session_->Started() && !session_->Closed(); }
   bool HostGone() const { return Preview() && !IsWindow(parent_); }
   void RequestClose();
   void CloseQuery();
   void CloseSettings();
   void Report(const std::exception& e) { ReportFailure(e.what()); }
+  // What the session asks of the window.
   void ReportFailure(const std::string& message) override;
+  uint32_t MillisecondsUntilFrame() override;
+  bool ResizeDevice(int32_t* width, int32_t* height) override;
+  void FrameFinished() override;
   int MessageLoop();
 
   const bool second_instance_;  // starts up as far as FormCreate, then ends unseen
@@ -80,13 +77,7 @@ class SaverWindow : private SessionHost {
   RegistryValueStore store_;
   DefaultRandom random_;
   std::unique_ptr<SaverSession> session_;
-  Saver* saver_ = nullptr;  // the session's, once it is built
   std::unique_ptr<DirectDrawDevice> device_;
-  FrameTimer frame_timer_;
-  bool settings_closed_ = false;
-  // What came while a frame was unfinished and must see the frame's end first.
-  std::deque<MSG> deferred_;
-  bool resize_pending_ = false;
   // For measuring: frames run and the span between the first and the last.
   uint32_t frames_run_ = 0;
   uint32_t first_frame_ms_ = 0;
@@ -137,6 +128,7 @@ int SaverWindow::Run() {
   // A display that cannot be drawn on is reported, and the saver goes on without frames: the
   // window still covers the screen in the background colour and ends on input as usual.
   InitializeDevice();
+  session_->Begin(timeGetTime());
 
   // Waits shorter than the system tick need a finer timer resolution.
   timeBeginPeriod(1);
@@ -193,12 +185,8 @@ bool SaverWindow::FormCreate() {
   SessionHost& session_host = *this;
   session_ = std::make_unique<SaverSession>(*data_file_, store_, mode_, random_, session_host);
   if (!session_->Open()) return false;
-  saver_ = &session_->Build();
   // The clock as the settings dialog's preview shows it, in the user's own format.
-  saver_->SetTimeText(UserLongTimeText);
-  SetTimer(hwnd_, kClockTimerId, static_cast<UINT>(kClockInterval), nullptr);
-  const int32_t set_change = saver_->SetChangeInterval();
-  if (set_change > 0) SetTimer(hwnd_, kSetChangeTimerId, static_cast<UINT>(set_change), nullptr);
+  session_->Build().SetTimeText(UserLongTimeText);
 
   int32_t width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   if (Preview()) {
@@ -245,88 +233,49 @@ bool SaverWindow::InitializeDevice() {
     Report(e);
     return false;
   }
-  Saver& saver = *saver_;
-  device_->SetOnRestored([&saver] { saver.ImageList().Restored(); });
+  SaverSession& session = *session_;
+  device_->SetOnRestored([&session] { session.SurfaceRestored(); });
   session_->Bind(*device_);
-  frame_timer_.SetInterval(kFrameInterval);
-  frame_timer_.SetEnabled(true);
   return true;
 }
 
 void SaverWindow::FinalizeDevice() {
-  frame_timer_.SetEnabled(false);
   if (device_ == nullptr) return;
-  if (saver_ != nullptr) saver_->ImageList().Finalized();
+  if (session_ != nullptr) session_->Unbind();
   device_->Finalize();
   device_.reset();
 }
 
-void SaverWindow::RunFrame() {
-  try {
-    if (saver_->FrameSlice(*device_, Saver::Clock::now() + kFrameSlice)) FrameFinished();
-  } catch (const std::exception& e) {
-    // One report, not one per frame: the picture stays as it is until the saver ends.
-    frame_timer_.SetEnabled(false);
-    Report(e);
-  }
+uint32_t SaverWindow::MillisecondsUntilFrame() {
+  // The vertical-blank wait inside Flip paces the frames themselves; where that wait does not
+  // block, the device says how long to hold the next frame back.
+  return device_ != nullptr ? device_->MillisecondsUntilFrame() : 0;
 }
 
-// Timers and the key table's keys change what a frame reads: they wait for its end. Input that
-// ends the saver, closing and painting go on between slices.
-bool SaverWindow::WaitsForTheFrame(const MSG& msg) const {
-  if (msg.hwnd != hwnd_) return false;
-  switch (msg.message) {
-    case WM_TIMER:
-      return true;
-    case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
-      return Saver::IsTableKey(static_cast<uint16_t>(msg.wParam));
-    default:
-      return false;
+bool SaverWindow::ResizeDevice(int32_t* width, int32_t* height) {
+  (void)width;
+  (void)height;
+  // A surface that cannot follow is reported; the frames go on at the old size.
+  if (device_ != nullptr && device_->Initialized()) {
+    try {
+      device_->Resize();
+    } catch (const std::exception& e) {
+      Report(e);
+    }
   }
+  return true;
 }
 
 void SaverWindow::FrameFinished() {
   last_frame_ms_ = timeGetTime();
   if (frames_run_++ == 0) first_frame_ms_ = last_frame_ms_;
-  if (!resize_pending_) return;
-  resize_pending_ = false;
-  RECT client{};
-  GetClientRect(hwnd_, &client);
-  Handle(WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
 }
 
 int SaverWindow::MessageLoop() {
   for (;;) {
+    // Every message is answered at once, also between the slices of a long frame: the session
+    // holds back what must wait for the frame's end.
     MSG msg;
-    if (saver_ != nullptr && saver_->FrameUnfinished() && device_ != nullptr &&
-        !settings_closed_) {
-      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) return static_cast<int>(msg.wParam);
-        if (WaitsForTheFrame(msg)) {
-          // A timer that fired twice meanwhile is due once, as its messages always are.
-          const bool repeat =
-              msg.message == WM_TIMER &&
-              std::any_of(deferred_.begin(), deferred_.end(), [&msg](const MSG& waiting) {
-                return waiting.message == WM_TIMER && waiting.wParam == msg.wParam;
-              });
-          if (!repeat) deferred_.push_back(msg);
-          continue;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-      }
-      if (HostGone()) DestroyWindow(hwnd_);
-      // Closing finalizes the device: the frame is then dropped.
-      if (device_ != nullptr && !settings_closed_) RunFrame();
-      continue;
-    }
-    while (!deferred_.empty()) {
-      msg = deferred_.front();
-      deferred_.pop_front();
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) return static_cast<int>(msg.wParam);
       TranslateMessage(&msg);
@@ -337,19 +286,9 @@ int SaverWindow::MessageLoop() {
       DestroyWindow(hwnd_);
       continue;
     }
-    // Idle: a frame when the timer is due, else sleep until it is or a message comes. The
-    // vertical-blank wait inside Flip paces the frames themselves; where that wait does not
-    // block, the device says how long to hold the next frame back.
-    uint32_t hold = device_ != nullptr ? device_->MillisecondsUntilFrame() : 0;
-    if (hold == 0 && device_ != nullptr && frame_timer_.Enabled() &&
-        frame_timer_.Idle(timeGetTime(), nullptr)) {
-      RunFrame();
-      continue;
-    }
-    uint32_t wait = frame_timer_.MillisecondsUntilDue(timeGetTime());
-    if (wait != FrameTimer::kNever) wait = std::max(wait, hold);
-    // A preview looks for its host at least this often.
-    if (Preview()) wait = std::min<uint32_t>(wait, 100);
+    uint32_t wait = session_->Run(timeGetTime());
+    if (wait == 0) continue;
+    if (Preview()) wait = std::min(wait, kHostCheckInterval);
     MsgWaitForMultipleObjectsEx(0, nullptr, WaitFor(wait), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
 }
@@ -378,10 +317,7 @@ void SaverWindow::CloseQuery() {
 }
 
 void SaverWindow::CloseSettings() {
-  if (settings_closed_ || session_ == nullptr || !session_->Opened()) return;
-  settings_closed_ = true;
-  KillTimer(hwnd_, kClockTimerId);
-  KillTimer(hwnd_, kSetChangeTimerId);
+  if (session_ == nullptr || !session_->Opened() || session_->Closed()) return;
   FinalizeDevice();
   session_->Close();
 }
@@ -400,20 +336,13 @@ LRESULT CALLBACK SaverWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
 }
 
 LRESULT SaverWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
-  const bool running = saver_ != nullptr && !settings_closed_;
   switch (message) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
-      if (running) {
-        try {
-          if (saver_->FormKeyDown(static_cast<uint16_t>(wparam))) RequestClose();
-        } catch (const std::exception& e) {
-          Report(e);
-        }
-      }
+      if (Running() && session_->KeyDown(static_cast<uint16_t>(wparam))) RequestClose();
       return 0;
     case WM_MOUSEMOVE:
-      if (running && saver_->FormMouseMove(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam))) {
+      if (Running() && session_->MouseMove(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam))) {
         RequestClose();
       }
       return 0;
@@ -421,7 +350,7 @@ LRESULT SaverWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
     case WM_XBUTTONDOWN:
-      if (running) RequestClose();
+      if (Running()) RequestClose();
       return 0;
     case WM_SETCURSOR:
       if (!Preview() && LOWORD(lparam) == HTCLIENT) {
@@ -429,41 +358,8 @@ LRESULT SaverWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         return TRUE;
       }
       break;
-    case WM_TIMER:
-      if (!running) return 0;
-      if (wparam == kClockTimerId) {
-        // The host went away: the preview ends with it.
-        if (Preview() && !IsWindow(parent_)) {
-          CloseSettings();
-          DestroyWindow(hwnd_);
-          return 0;
-        }
-        saver_->tClockTimer(true);
-      } else if (wparam == kSetChangeTimerId) {
-        try {
-          saver_->tSetChangeTimer();
-        } catch (const std::exception& e) {
-          Report(e);
-        }
-      }
-      return 0;
     case WM_SIZE:
-      if (saver_ != nullptr && saver_->FrameUnfinished()) {
-        resize_pending_ = true;
-        return 0;
-      }
-      if (saver_ != nullptr) {
-        saver_->SetClientSize(LOWORD(lparam), HIWORD(lparam));
-        // A preview places new sprites in the window as it is; the saver in the whole screen.
-        if (Preview()) saver_->SetPlacementArea(LOWORD(lparam), HIWORD(lparam));
-      }
-      if (device_ != nullptr && device_->Initialized()) {
-        try {
-          device_->Resize();
-        } catch (const std::exception& e) {
-          Report(e);
-        }
-      }
+      if (Running()) session_->Resize(LOWORD(lparam), HIWORD(lparam));
       return 0;
     case WM_ERASEBKGND:
       if (device_ != nullptr) return 1;
