@@ -89,9 +89,9 @@ void Saver::SetPlacementArea(int32_t width, int32_t height) {
   placement_height_ = height;
 }
 
-void Saver::FormCreate(int32_t placement_width, int32_t placement_height) {
+void Saver::FormCreate(int32_t placement_width, int32_t placement_height, StartSet start_set) {
   SetPlacementArea(placement_width, placement_height);
-  data_file_.SelectRandomSet();
+  if (start_set == StartSet::kRandom) data_file_.SelectRandomSet();
   LoadSetPictures();
   running_seconds_ = 0;
   last_mouse_x_ = -1;

@@ -91,11 +91,15 @@ class Saver {
   // `data_file` has listed its sets for `mode`; both must outlive the saver.
   Saver(ZipFileSettings& data_file, Settings& settings, SaverMode mode, RandomSource& random);
 
+  // Which set a start shows: a random one, or the one the data file has (a saver on a further
+  // monitor shows what the first one does).
+  enum class StartSet : uint8_t { kRandom, kCurrent };
   // Start-up: the settings within their limits, a random set and its pictures, the sprites
   // placed, the clock text filled.
   // `placement_width` x `placement_height` is where new sprites may go: the screen in save
   // mode, the window's client area in preview.
-  void FormCreate(int32_t placement_width, int32_t placement_height);
+  void FormCreate(int32_t placement_width, int32_t placement_height,
+                  StartSet start_set = StartSet::kRandom);
 
   void LoadSetPictures();
   // Places sprite `index` where no earlier one's corner is within its width, if 100 tries find

@@ -9,16 +9,41 @@ SaverSession::SaverSession(ZipFileSettings& data, ValueStore& store, SaverMode m
                            RandomSource& random, SessionHost& host)
     : data_(data), store_(store), mode_(mode), random_(random), host_(host) {}
 
-SaverSession::~SaverSession() = default;
+SaverSession::SaverSession(SaverSession& lead, SessionHost& host)
+    : data_(lead.data_),
+      store_(lead.store_),
+      mode_(lead.mode_),
+      random_(lead.random_),
+      host_(host),
+      lead_(&lead) {
+  lead.followers_.push_back(this);
+}
+
+SaverSession::~SaverSession() {
+  if (lead_ != nullptr) {
+    auto& followers = lead_->followers_;
+    followers.erase(std::remove(followers.begin(), followers.end(), this), followers.end());
+  }
+  for (SaverSession* follower : followers_) follower->lead_ = nullptr;
+}
 
 bool SaverSession::Open() {
+  if (lead_ != nullptr) {
+    // The lead has listed the sets and read the settings.
+    if (!lead_->Opened() || data_.Sets().empty()) return false;
+    settings_ = lead_->settings_;
+    opened_ = true;
+    return true;
+  }
   data_.ListSets();
   try {
-    settings_ = std::make_unique<Settings>(data_, store_);
+    own_settings_ = std::make_unique<Settings>(data_, store_);
   } catch (const std::exception& e) {
     host_.ReportFailure(e.what());
     return false;
   }
+  settings_ = own_settings_.get();
+  opened_ = true;
   if (data_.Sets().empty()) {
     host_.ReportFailure("The data file holds no pictures to show.");
     return false;
@@ -35,12 +60,16 @@ bool SaverSession::Start(int32_t width, int32_t height) {
   Build();
   saver_->SetClientSize(width, height);
   try {
-    saver_->FormCreate(width, height);
+    saver_->FormCreate(width, height,
+                       lead_ != nullptr ? Saver::StartSet::kCurrent : Saver::StartSet::kRandom);
   } catch (const std::exception& e) {
     host_.ReportFailure(e.what());
     return false;
   }
   started_ = true;
+  shown_set_ = data_.CurrentSetIndex();
+  shown_images_ = settings_->NrImages;
+  shown_clock_ = settings_->Clock;
   return true;
 }
 
@@ -67,7 +96,8 @@ void SaverSession::Begin(uint32_t now) {
   if (!Running()) return;
   begun_ = true;
   clock_due_ = now + static_cast<uint32_t>(kClockInterval);
-  set_change_interval_ = saver_->SetChangeInterval();
+  // The lead alone changes the set; the others show what it shows.
+  set_change_interval_ = lead_ == nullptr ? saver_->SetChangeInterval() : 0;
   set_change_due_ = now + static_cast<uint32_t>(set_change_interval_);
 }
 
@@ -92,12 +122,44 @@ bool SaverSession::FrameUnfinished() const {
   return device_ != nullptr && frame_timer_.Enabled() && saver_->FrameUnfinished();
 }
 
+bool SaverSession::DeskFrameUnfinished() const {
+  const SaverSession& lead = lead_ != nullptr ? *lead_ : *this;
+  if (lead.FrameUnfinished()) return true;
+  return std::any_of(lead.followers_.begin(), lead.followers_.end(),
+                     [](const SaverSession* follower) { return follower->FrameUnfinished(); });
+}
+
+void SaverSession::Follow() {
+  if (lead_ == nullptr) return;
+  try {
+    if (data_.CurrentSetIndex() != shown_set_) {
+      shown_set_ = data_.CurrentSetIndex();
+      saver_->LoadSetPictures();
+    }
+  } catch (const std::exception& e) {
+    host_.ReportFailure(e.what());
+  }
+  // Each picture the lead's "+" added, placed as it placed its own.
+  std::vector<Sprite>& sprites = saver_->Sprites();
+  for (int32_t count = shown_images_ + 1; count <= settings_->NrImages; ++count) {
+    if (count < 1) continue;
+    sprites.resize(static_cast<size_t>(count));
+    saver_->PlaceSprite(count - 1);
+  }
+  shown_images_ = settings_->NrImages;
+  if (settings_->Clock != shown_clock_) {
+    shown_clock_ = settings_->Clock;
+    saver_->tClockTimer(false);
+  }
+}
+
 uint32_t SaverSession::Run(uint32_t now) {
   if (!Running() || !begun_) return FrameTimer::kNever;
   if (FrameUnfinished()) {
     RunSlice();
     return 0;
   }
+  Follow();
   if (RunTimers(now)) return 0;
   uint32_t wait = Until(now, clock_due_);
   if (set_change_interval_ > 0) wait = std::min(wait, Until(now, set_change_due_));
@@ -163,18 +225,25 @@ void SaverSession::StopFrames(const std::string& why) {
 
 void SaverSession::FrameEnded() {
   host_.FrameFinished();
-  // What waited for the frame, in the order it came.
-  while (Running() && !waiting_keys_.empty()) {
-    const uint16_t key = waiting_keys_.front();
-    waiting_keys_.pop_front();
-    KeyDown(key);
-  }
   if (resize_waiting_) ApplyResize();
+  KeysAfterFrame();
+}
+
+void SaverSession::KeysAfterFrame() {
+  // The keys wait for the frames of every monitor, as all of them read what the keys change;
+  // then they come in the order they came.
+  SaverSession& lead = lead_ != nullptr ? *lead_ : *this;
+  while (lead.Running() && !lead.waiting_keys_.empty() && !DeskFrameUnfinished()) {
+    const uint16_t key = lead.waiting_keys_.front();
+    lead.waiting_keys_.pop_front();
+    lead.KeyDown(key);
+  }
 }
 
 bool SaverSession::KeyDown(uint16_t key) {
+  if (lead_ != nullptr) return Running() && lead_->KeyDown(key);
   if (!Running()) return false;
-  if (FrameUnfinished() && Saver::IsTableKey(key)) {
+  if (DeskFrameUnfinished() && Saver::IsTableKey(key)) {
     waiting_keys_.push_back(key);
     return false;
   }
@@ -211,13 +280,14 @@ void SaverSession::ApplyResize() {
 }
 
 void SaverSession::Close() {
-  if (closed_ || settings_ == nullptr) return;
+  if (closed_ || !opened_) return;
   closed_ = true;
   frame_timer_.SetEnabled(false);
   waiting_keys_.clear();
   resize_waiting_ = false;
+  if (own_settings_ == nullptr) return;
   try {
-    settings_->Close();
+    own_settings_->Close();
   } catch (const std::exception& e) {
     host_.ReportFailure(e.what());
   }

@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "datafile/zip_file_settings.h"
 #include "display/frame_timer.h"
@@ -59,6 +60,11 @@ class SaverSession {
   // `data`, `store`, `random` and `host` outlive the session.
   SaverSession(ZipFileSettings& data, ValueStore& store, SaverMode mode, RandomSource& random,
                SessionHost& host);
+  // A session for a further monitor of the same desk: `lead`'s data file and settings, its own
+  // sprites and pictures at its own size. It shows the set the lead shows and follows what the
+  // lead's keys and set changes do; its keys go to the lead; the lead alone writes the
+  // settings. `lead` is open and outlives it.
+  SaverSession(SaverSession& lead, SessionHost& host);
   ~SaverSession();
   SaverSession(const SaverSession&) = delete;
   SaverSession& operator=(const SaverSession&) = delete;
@@ -106,11 +112,12 @@ class SaverSession {
   // frames, timers or input from then on.
   void Close();
 
-  bool Opened() const { return settings_ != nullptr; }
+  bool Opened() const { return opened_; }
   bool Started() const { return started_; }
   bool Closed() const { return closed_; }
-  // A frame's motion steps are under way, in slices.
+  // A frame's motion steps are under way, in slices (on any monitor of the desk, for the keys).
   bool FrameUnfinished() const;
+  bool DeskFrameUnfinished() const;
   // Frames per second over the last whole second of frames; 0 until then.
   int32_t FrameRate() const { return frame_timer_.FrameRate(); }
   Saver& saver() { return *saver_; }
@@ -123,9 +130,19 @@ class SaverSession {
   SaverMode mode_;
   RandomSource& random_;
   SessionHost& host_;
-  std::unique_ptr<Settings> settings_;
+  std::unique_ptr<Settings> own_settings_;  // the lead's
+  Settings* settings_ = nullptr;
   std::unique_ptr<Saver> saver_;
+  bool opened_ = false;
   bool started_ = false;
+  // A further monitor's session: its lead, and what of the lead's changes it shows.
+  SaverSession* lead_ = nullptr;
+  std::vector<SaverSession*> followers_;
+  int shown_set_ = -1;
+  int32_t shown_images_ = 0;
+  int32_t shown_clock_ = 0;
+  void Follow();
+  void KeysAfterFrame();
   bool closed_ = false;
 
   bool Running() const { return started_ && !closed_; }

@@ -701,5 +701,58 @@ TEST(SaverSessionTest, WhatChangesAFrameWaitsForItsEnd) {
   EXPECT_TRUE(host.failures.empty());
 }
 
+// A desk of two monitors: the second shows the lead's set and settings at its own size, sends its
+// keys to the lead, follows what they change once no frame of either is under way, and writes
+// nothing; the lead writes the settings once.
+TEST(SaverSessionTest, AFurtherMonitorFollowsTheLead) {
+  // The user may change the speed: the settings have something to write.
+  Fixture f(3, {{"nrImages", "40"}, {"Speed", "300\r\nsetSpeed=true"}, {"showBackground", "true"}});
+  RecordingSessionHost lead_host, other_host;
+  SaverSession lead(*f.data_file, f.store, SaverMode::smSave, f.random, lead_host);
+  ASSERT_TRUE(lead.Open());
+  ASSERT_TRUE(lead.Start(640, 480));
+  SaverSession other(lead, other_host);
+  ASSERT_TRUE(other.Open());
+  const int set = f.data_file->CurrentSetIndex();
+  ASSERT_TRUE(other.Start(320, 200));
+  EXPECT_EQ(f.data_file->CurrentSetIndex(), set) << "a further monitor draws no set of its own";
+  SoftwareDevice lead_device(640, 480), other_device(320, 200);
+  lead.Bind(lead_device);
+  other.Bind(other_device);
+  lead.Begin(0);
+  other.Begin(0);
+  const auto background = [](SaverSession& s) {
+    return s.saver().ImageList().Items(Saver::kBackgroundItem).GetPicture().At(1, 1);
+  };
+  const uint32_t first_background = background(other);
+  const int32_t speed = lead.settings().Speed;
+
+  // The other monitor's frame under way holds the lead's table keys back too.
+  ASSERT_FALSE(other.saver().FrameSlice(other_device, Saver::Clock::time_point::min()));
+  EXPECT_FALSE(other.KeyDown(kVkUp));
+  EXPECT_FALSE(lead.KeyDown(kVkAdd));
+  EXPECT_FALSE(lead.KeyDown(kVkLeft));
+  EXPECT_EQ(lead.settings().Speed, speed);
+  while (other.FrameUnfinished()) other.Run(0);
+  EXPECT_EQ(&lead.settings(), &other.settings());
+  EXPECT_EQ(lead.settings().Speed, speed + 1);
+  EXPECT_NE(f.data_file->CurrentSetIndex(), set);
+  // At its next turn the other monitor shows the new set and the added picture.
+  other.Run(0);
+  EXPECT_NE(background(other), first_background);
+  EXPECT_EQ(background(other), background(lead));
+  EXPECT_EQ(other.saver().Sprites().size(), 41u);
+  EXPECT_TRUE(other.KeyDown('A'));
+
+  other.Close();
+  EXPECT_TRUE(f.store.WriteLog().empty());
+  lead.Close();
+  const size_t writes = f.store.WriteLog().size();
+  EXPECT_GT(writes, 0u);
+  lead.Close();
+  EXPECT_EQ(f.store.WriteLog().size(), writes);
+  EXPECT_TRUE(lead_host.failures.empty() && other_host.failures.empty());
+}
+
 }  // namespace
 }  // namespace quenvale

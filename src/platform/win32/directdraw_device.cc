@@ -414,6 +414,7 @@ struct DirectDrawDevice::State {
   DirectDrawSurface empty{nullptr, nullptr};
   bool initialized = false;
   bool updating = false;
+  bool waits_for_blank = true;
   std::function<void()> on_restored;
   RefreshPacer pacer;
 
@@ -467,7 +468,7 @@ struct DirectDrawDevice::State {
       return;
     }
     const int64_t before = MonotonicMicroseconds();
-    ddraw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+    if (waits_for_blank) ddraw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
     const int64_t after = MonotonicMicroseconds();
     primary->Blt(&target, back->Get(), nullptr, DDBLT_WAIT, nullptr);
     pacer.Presented(after, after - before);
@@ -477,6 +478,8 @@ struct DirectDrawDevice::State {
 DirectDrawDevice::DirectDrawDevice(HWND window) : state_(std::make_unique<State>()) {
   state_->window = window;
 }
+
+void DirectDrawDevice::SetWaitsForVerticalBlank(bool waits) { state_->waits_for_blank = waits; }
 
 DirectDrawDevice::~DirectDrawDevice() { Finalize(); }
 

@@ -40,6 +40,10 @@ class DirectDrawDevice : public DrawDevice {
   void SetOnRestored(std::function<void()> on_restored);
   // Presents the back surface again without waiting for the vertical blank (WM_PAINT).
   void Repaint();
+  // Whether a present waits for the vertical blank (the default). Of several windows that
+  // present in turn only one may wait, or each would wait out a blank of its own; the others
+  // are held to the refresh rate by MillisecondsUntilFrame.
+  void SetWaitsForVerticalBlank(bool waits);
   // How long the frame loop should hold the next frame back: 0 unless the wait for the
   // vertical blank has stopped blocking, in which case frames keep the display's refresh rate.
   uint32_t MillisecondsUntilFrame() const;

@@ -1,6 +1,7 @@
-// The saver window of the save (/s) and preview (/p) modes: the data file, the user's settings
-// and the portable saver behind one borderless window, drawn through DirectDraw, with frames
-// run from the idle state of its own message loop.
+// The saver windows of the save (/s) and preview (/p) modes: the data file, the user's settings
+// and the portable saver behind a borderless window on every monitor (one in the preview), each
+// drawn through DirectDraw by a session of its own, with frames run from the idle state of one
+// message loop.
 #ifndef QUENVALE_PLATFORM_WIN32_SAVER_WINDOW_H_
 #define QUENVALE_PLATFORM_WIN32_SAVER_WINDOW_H_
 
