@@ -88,6 +88,11 @@ const char kUsage[] =
     "                       default settings into OUT_DIR/frame-NNNNN.png, and/or as an animated\n"
     "                       WebP at the saver's pace that keeps F of each second's 60 frames\n"
     "                       (default 15); the same seed gives the same frames\n"
+    "  installer SOURCE_DIR|DATAFILE OUT/SETUP.exe --engine ENGINE [--title TITLE]\n"
+    "            [--publisher NAME] [--scr NAME.scr] [--script DIR]\n"
+    "                       a Windows setup program (NSIS's makensis) that installs NAME.scr\n"
+    "                       and its data file, makes it the user's saver and registers its\n"
+    "                       uninstaller; with --script, only the script and its files in DIR\n"
     "Commands that read a data file take --scr NAME.scr, the executable name the password is\n"
     "built from; without it the name is the data file's, \".dat\" -> \".scr\", first \"_\" -> blank.\n";
 
@@ -95,7 +100,8 @@ const char kUsage[] =
 bool TakesValue(const std::string& option) {
   return option == "--engine" || option == "--scr" || option == "--mode" || option == "-o" ||
          option == "--name" || option == "--size" || option == "--frames" || option == "--seed" ||
-         option == "--set" || option == "--webp" || option == "--fps";
+         option == "--set" || option == "--webp" || option == "--fps" || option == "--title" ||
+         option == "--publisher" || option == "--script";
 }
 
 }  // namespace
@@ -132,6 +138,7 @@ int main(int argc, char** argv) {
     if (command == "check") return CommandCheck(args);
     if (command == "decode") return CommandDecode(args);
     if (command == "render") return CommandRender(args);
+    if (command == "installer") return CommandInstaller(args);
     throw Failure("unknown command \"" + command + "\" (see saverpack --help)");
   } catch (const Failure& failure) {
     std::fprintf(stderr, "saverpack: %s\n", failure.what());

@@ -102,6 +102,7 @@ int CommandExtract(const Args& args);
 int CommandCheck(const Args& args);
 int CommandDecode(const Args& args);
 int CommandRender(const Args& args);
+int CommandInstaller(const Args& args);
 
 // Writes a temporary file beside `target` and renames it over the target.
 void WriteFileAtomically(const std::filesystem::path& target, const uint8_t* data, size_t size);
