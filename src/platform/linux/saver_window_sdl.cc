@@ -8,13 +8,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "datafile/zip_file_settings.h"
 #include "platform/linux/key_map.h"
 #include "platform/linux/sdl_device.h"
 #include "platform/linux/stop_signals.h"
+#include "saver/desk.h"
 #include "saver/saver.h"
 #include "saver/session.h"
 #include "settings/settings.h"
@@ -65,6 +68,122 @@ class ForeignWindowWatch {
   Display* display_;
 };
 
+
+// A display the saver covers, with its SDL index.
+struct CoveredDisplay {
+  MonitorArea area;
+  int index;
+};
+
+// The displays in the order the saver covers them: the one holding the desktop's origin first.
+std::vector<CoveredDisplay> CoveredDisplays() {
+  std::vector<CoveredDisplay> listed;
+  const int count = SDL_GetNumVideoDisplays();
+  for (int i = 0; i < count; ++i) {
+    SDL_Rect bounds{};
+    if (SDL_GetDisplayBounds(i, &bounds) == 0) {
+      listed.push_back({{bounds.x, bounds.y, bounds.w, bounds.h, false}, i});
+    }
+  }
+  std::vector<MonitorArea> areas;
+  for (const CoveredDisplay& display : listed) areas.push_back(display.area);
+  std::vector<CoveredDisplay> covered;
+  for (const MonitorArea& area : DeskMonitors(areas)) {
+    for (const CoveredDisplay& display : listed) {
+      if (display.area.left == area.left && display.area.top == area.top &&
+          display.area.width == area.width && display.area.height == area.height) {
+        covered.push_back({area, display.index});
+        break;
+      }
+    }
+  }
+  if (covered.empty()) covered.push_back({{0, 0, 1024, 768, true}, 0});
+  return covered;
+}
+
+// A borderless window over the whole of `display`, on top, made for GL when `for_gl` (so that
+// an accelerated renderer does not make it anew, a second window in the middle of start-up),
+// else or when that fails a plain one. Placed by the display's index, not its position: two
+// X screens both start at the origin.
+SDL_Window* FullScreenWindow(const std::string& title, const CoveredDisplay& display,
+                             bool for_gl) {
+  const uint32_t flags =
+      SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP;
+  const int at = static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(display.index));
+  const int width = display.area.width, height = display.area.height;
+  SDL_Window* window = SDL_CreateWindow(title.c_str(), at, at, width, height,
+                                        flags | (for_gl ? SDL_WINDOW_OPENGL : 0));
+  if (window == nullptr && for_gl) {
+    window = SDL_CreateWindow(title.c_str(), at, at, width, height, flags);
+  }
+  return window;
+}
+
+// A further display in save mode: its own window and device, and a session that follows the
+// first display's. Its present does not wait for the vertical blank (the first display's may);
+// the display's refresh rate paces it.
+class OtherDisplay : private SessionHost {
+ public:
+  explicit OtherDisplay(std::function<void(const std::string&)> report)
+      : report_(std::move(report)) {}
+  ~OtherDisplay() {
+    if (session_ != nullptr) session_->Close();
+    session_.reset();
+    device_.reset();
+    if (window_ != nullptr) SDL_DestroyWindow(window_);
+  }
+  OtherDisplay(const OtherDisplay&) = delete;
+  OtherDisplay& operator=(const OtherDisplay&) = delete;
+
+  // False, reported, when the window, its device or its session cannot be made.
+  bool Open(const CoveredDisplay& display, const std::string& title, SaverSession& lead) {
+    window_ = FullScreenWindow(title, display, false);
+    if (window_ == nullptr) {
+      ReportFailure("the saver's window cannot be made: " + std::string(SDL_GetError()));
+      return false;
+    }
+    try {
+      device_ = std::make_unique<SdlDevice>(window_, false);
+    } catch (const std::exception& e) {
+      ReportFailure(e.what());
+      return false;
+    }
+    SDL_DisplayMode mode{};
+    if (SDL_GetCurrentDisplayMode(display.index, &mode) == 0) {
+      device_->SetRefreshRate(mode.refresh_rate);
+    }
+    SessionHost& host = *this;
+    session_ = std::make_unique<SaverSession>(lead, host);
+    if (!session_->Open() || !session_->Start(device_->Width(), device_->Height())) return false;
+    session_->Bind(*device_);
+    session_->Begin(SDL_GetTicks());
+    return true;
+  }
+
+  uint32_t WindowId() const { return window_ != nullptr ? SDL_GetWindowID(window_) : 0; }
+  SaverSession& session() { return *session_; }
+
+ private:
+  void ReportFailure(const std::string& message) override { report_(message); }
+  uint32_t MillisecondsUntilFrame() override { return device_->MillisecondsUntilFrame(); }
+  bool ResizeDevice(int32_t* width, int32_t* height) override {
+    try {
+      device_->Resize();
+    } catch (const std::exception& e) {
+      ReportFailure(e.what());
+      return false;
+    }
+    *width = device_->Width();
+    *height = device_->Height();
+    return true;
+  }
+
+  std::function<void(const std::string&)> report_;
+  SDL_Window* window_ = nullptr;
+  std::unique_ptr<SdlDevice> device_;
+  std::unique_ptr<SaverSession> session_;
+};
+
 class SdlSaverWindow : private SessionHost {
  public:
   SdlSaverWindow(const LinuxCommandLine& command_line, LinuxDataFileHost& host, ValueStore& store)
@@ -78,6 +197,9 @@ class SdlSaverWindow : private SessionHost {
   bool FormCreate();
   bool CreateWindow();
   void Handle(const SDL_Event& event);
+  // The session whose window the event is for: a further display's, or the first one's.
+  SaverSession& SessionOf(uint32_t window_id);
+  void CoverOtherDisplays();
   void KeyDown(const SDL_KeyboardEvent& key);
   void IdleUntilStopped();
   void ReleaseInput();
@@ -96,6 +218,8 @@ class SdlSaverWindow : private SessionHost {
   std::unique_ptr<ZipFileSettings> data_file_;
   DefaultRandom random_;
   std::unique_ptr<SaverSession> session_;
+  std::vector<CoveredDisplay> displays_;  // in /s: the first one is the window's own
+  std::vector<std::unique_ptr<OtherDisplay>> others_;
   bool sdl_started_ = false;
   SDL_Window* window_ = nullptr;
   Window foreign_ = 0;
@@ -106,6 +230,8 @@ class SdlSaverWindow : private SessionHost {
 };
 
 SdlSaverWindow::~SdlSaverWindow() {
+  // The further displays' sessions follow the first one's: they go first.
+  others_.clear();
   CloseSettings();
   device_.reset();
   if (window_ != nullptr) SDL_DestroyWindow(window_);
@@ -177,6 +303,7 @@ int SdlSaverWindow::Run() {
   }
 
   session_->Begin(SDL_GetTicks());
+  if (options_.target == SaverTarget::kFullScreen) CoverOtherDisplays();
   while (running_) {
     if (StopRequested()) break;
     // Every event is answered at once, also between the slices of a long frame: the session
@@ -185,15 +312,35 @@ int SdlSaverWindow::Run() {
     while (running_ && SDL_PollEvent(&event)) Handle(event);
     if (Foreign() && g_foreign_window_gone) running_ = false;
     if (!running_) break;
-    uint32_t wait = session_->Run(SDL_GetTicks());
+    const uint32_t now = SDL_GetTicks();
+    uint32_t wait = session_->Run(now);
+    for (const auto& other : others_) wait = std::min(wait, other->session().Run(now));
     if (wait == 0) continue;
     // Asleep until an event comes or something is due, but never so long that a stop signal
     // waits for it.
     wait = std::min(wait, kStopCheckInterval);
     if (SDL_WaitEventTimeout(&event, static_cast<int>(wait)) != 0) Handle(event);
   }
+  others_.clear();
   CloseSettings();
   return 0;
+}
+
+void SdlSaverWindow::CoverOtherDisplays() {
+  for (size_t i = 1; i < displays_.size(); ++i) {
+    auto other = std::make_unique<OtherDisplay>(
+        [this](const std::string& message) { ReportFailure(message); });
+    if (other->Open(displays_[i], host_.Title(), *session_)) others_.push_back(std::move(other));
+  }
+  // The keyboard stays with the first display's window.
+  if (!others_.empty()) SDL_RaiseWindow(window_);
+}
+
+SaverSession& SdlSaverWindow::SessionOf(uint32_t window_id) {
+  for (const auto& other : others_) {
+    if (other->WindowId() == window_id) return other->session();
+  }
+  return *session_;
 }
 
 bool SdlSaverWindow::FormCreate() {
@@ -228,27 +375,25 @@ bool SdlSaverWindow::CreateWindow() {
       window_ =
           SDL_CreateWindowFrom(reinterpret_cast<const void*>(static_cast<uintptr_t>(foreign_)));
       break;
-    case SaverTarget::kWindow:
-    case SaverTarget::kFullScreen: {
+    case SaverTarget::kWindow: {
       SDL_Rect bounds{0, 0, 1024, 768};
-      uint32_t flags;
-      if (options_.target == SaverTarget::kWindow) {
-        SDL_GetDisplayUsableBounds(0, &bounds);
-        bounds = {static_cast<int>(SDL_WINDOWPOS_CENTERED),
-                  static_cast<int>(SDL_WINDOWPOS_CENTERED), bounds.w * 2 / 3, bounds.h * 2 / 3};
-        flags = SDL_WINDOW_RESIZABLE;
-      } else {
-        SDL_GetDisplayBounds(0, &bounds);
-        flags = SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP;
-      }
+      SDL_GetDisplayUsableBounds(0, &bounds);
+      bounds = {static_cast<int>(SDL_WINDOWPOS_CENTERED),
+                static_cast<int>(SDL_WINDOWPOS_CENTERED), bounds.w * 2 / 3, bounds.h * 2 / 3};
       // Made for GL from the start, so that the accelerated renderer does not make the window
       // anew (a second window in the middle of start-up); without GL, a plain one.
       window_ = SDL_CreateWindow(host_.Title().c_str(), bounds.x, bounds.y, bounds.w, bounds.h,
-                                 flags | (use_gpu_ ? SDL_WINDOW_OPENGL : 0));
+                                 SDL_WINDOW_RESIZABLE | (use_gpu_ ? SDL_WINDOW_OPENGL : 0));
       if (window_ == nullptr) {
-        window_ =
-            SDL_CreateWindow(host_.Title().c_str(), bounds.x, bounds.y, bounds.w, bounds.h, flags);
+        window_ = SDL_CreateWindow(host_.Title().c_str(), bounds.x, bounds.y, bounds.w, bounds.h,
+                                   SDL_WINDOW_RESIZABLE);
       }
+      break;
+    }
+    case SaverTarget::kFullScreen: {
+      // One window on each display; this one on the first.
+      displays_ = CoveredDisplays();
+      window_ = FullScreenWindow(host_.Title(), displays_.front(), use_gpu_);
       break;
     }
   }
@@ -274,7 +419,8 @@ void SdlSaverWindow::Handle(const SDL_Event& event) {
       KeyDown(event.key);
       break;
     case SDL_MOUSEMOTION:
-      if (options_.ends_on_input && session_->MouseMove(event.motion.x, event.motion.y)) {
+      if (options_.ends_on_input &&
+          SessionOf(event.motion.windowID).MouseMove(event.motion.x, event.motion.y)) {
         running_ = false;
       }
       break;
@@ -284,7 +430,7 @@ void SdlSaverWindow::Handle(const SDL_Event& event) {
     case SDL_WINDOWEVENT:
       if (event.window.event == SDL_WINDOWEVENT_CLOSE) running_ = false;
       if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-        session_->Resize(event.window.data1, event.window.data2);
+        SessionOf(event.window.windowID).Resize(event.window.data1, event.window.data2);
       }
       break;
     default:
