@@ -68,7 +68,6 @@ class ForeignWindowWatch {
   Display* display_;
 };
 
-
 // A display the saver covers, with its SDL index.
 struct CoveredDisplay {
   MonitorArea area;
@@ -105,8 +104,7 @@ std::vector<CoveredDisplay> CoveredDisplays() {
 // an accelerated renderer does not make it anew, a second window in the middle of start-up),
 // else or when that fails a plain one. Placed by the display's index, not its position: two
 // X screens both start at the origin.
-SDL_Window* FullScreenWindow(const std::string& title, const CoveredDisplay& display,
-                             bool for_gl) {
+SDL_Window* FullScreenWindow(const std::string& title, const CoveredDisplay& display, bool for_gl) {
   const uint32_t flags =
       SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP;
   const int at = static_cast<int>(SDL_WINDOWPOS_UNDEFINED_DISPLAY(display.index));
@@ -378,8 +376,8 @@ bool SdlSaverWindow::CreateWindow() {
     case SaverTarget::kWindow: {
       SDL_Rect bounds{0, 0, 1024, 768};
       SDL_GetDisplayUsableBounds(0, &bounds);
-      bounds = {static_cast<int>(SDL_WINDOWPOS_CENTERED),
-                static_cast<int>(SDL_WINDOWPOS_CENTERED), bounds.w * 2 / 3, bounds.h * 2 / 3};
+      bounds = {static_cast<int>(SDL_WINDOWPOS_CENTERED), static_cast<int>(SDL_WINDOWPOS_CENTERED),
+                bounds.w * 2 / 3, bounds.h * 2 / 3};
       // Made for GL from the start, so that the accelerated renderer does not make the window
       // anew (a second window in the middle of start-up); without GL, a plain one.
       window_ = SDL_CreateWindow(host_.Title().c_str(), bounds.x, bounds.y, bounds.w, bounds.h,
