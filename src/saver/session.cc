@@ -226,6 +226,7 @@ void SaverSession::StopFrames(const std::string& why) {
 void SaverSession::FrameEnded() {
   host_.FrameFinished();
   if (resize_waiting_) ApplyResize();
+  if (clock_text_waiting_) TimeFormatChanged();
   KeysAfterFrame();
 }
 
@@ -277,6 +278,12 @@ void SaverSession::ApplyResize() {
   saver_->SetClientSize(width, height);
   // A preview places new sprites in the window as it is; the saver in the whole screen.
   if (mode_ == SaverMode::smPreview) saver_->SetPlacementArea(width, height);
+}
+
+void SaverSession::TimeFormatChanged() {
+  if (!Running()) return;
+  clock_text_waiting_ = FrameUnfinished();
+  if (!clock_text_waiting_) saver_->tClockTimer(false);
 }
 
 void SaverSession::Close() {

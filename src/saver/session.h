@@ -108,6 +108,9 @@ class SaverSession {
   // preview new sprites are placed within the window as it is.
   void Resize(int32_t width, int32_t height);
 
+  // The user's time format changed: the clock's text is made again, once no frame is under way.
+  void TimeFormatChanged();
+
   // Writes the settings back, once, however often it is called; a failure is reported. No
   // frames, timers or input from then on.
   void Close();
@@ -160,6 +163,7 @@ class SaverSession {
   // What came while a frame was unfinished and waits for its end.
   std::deque<uint16_t> waiting_keys_;
   bool resize_waiting_ = false;
+  bool clock_text_waiting_ = false;
   int32_t resize_width_ = 0;
   int32_t resize_height_ = 0;
 };

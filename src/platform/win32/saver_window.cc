@@ -304,6 +304,10 @@ LRESULT ScreenWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SIZE:
       if (Running()) session_->Resize(LOWORD(lparam), HIWORD(lparam));
       return 0;
+    case WM_SETTINGCHANGE:
+      // The user's time format among them, maybe: the clock shows the current one at once.
+      if (Running()) session_->TimeFormatChanged();
+      break;
     case WM_DISPLAYCHANGE:
       // Every top-level window hears of it; the desk answers once.
       if (desk_.IsLead(*this)) desk_.DisplayChanged();
@@ -399,12 +403,17 @@ void SaverDesk::WriteFrameLog() const {
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   const uint32_t span = lead_->FrameSpan();
-  char line[160];
+  // The clock's last text too, as it was drawn: which time format the saver used.
+  std::string clock = lead_->HasSession() && lead_->session().Started()
+                          ? lead_->session().saver().ClockText()
+                          : std::string();
+  clock.resize(std::min<size_t>(clock.size(), 60));
+  char line[200];
   const int size =
-      wsprintfA(line, "frames %lu ms %lu fps %lu monitors %lu\r\n",
+      wsprintfA(line, "frames %lu ms %lu fps %lu monitors %lu clock \"%s\"\r\n",
                 static_cast<unsigned long>(frames - 1), static_cast<unsigned long>(span),
                 static_cast<unsigned long>(span == 0 ? 0 : (frames - 1) * 1000ul / span),
-                static_cast<unsigned long>(others_.size() + 1));
+                static_cast<unsigned long>(others_.size() + 1), clock.c_str());
   DWORD written = 0;
   WriteFile(file, line, static_cast<DWORD>(size), &written, nullptr);
   CloseHandle(file);

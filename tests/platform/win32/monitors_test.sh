@@ -9,6 +9,8 @@
 #     ends both windows with exit code 0, and "bounce nrImages" is then stored one higher than the
 #     demo's default: the first monitor's session wrote the settings, and no other wrote over
 #     them;
+#   - the clock follows the user's own time format: with "sTimeFormat" set to "tt hh-mm-ss", the
+#     current time the saver last drew (the frame log keeps it) reads "AM 09-41-07" or so;
 #   - the frame rate (QUENVALE_FRAME_LOG) and the CPU of saving on two monitors are printed.
 # The shared Wine server is stopped before and after, so that it runs on this display meanwhile
 # and on its own again afterwards.
@@ -29,12 +31,19 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/monitors-test.XXXXXX")
 key='HKCU\Software\Quenvale Demo'
 x11_key='HKCU\Software\Wine\X11 Driver'
+intl_key='HKCU\Control Panel\International'
+time_format=""  # the user's own, put back at the end
 xvfb_pid=""
 cleanup() {
   for pid in $(pgrep -f "$work/" || true); do kill "$pid" 2>/dev/null || true; done
   if [[ -n ${DISPLAY:-} ]]; then
     "$wine_run" reg delete "$x11_key" /v UseXRandR /f >/dev/null 2>&1 || true
     "$wine_run" reg delete "$key" /f >/dev/null 2>&1 || true
+    if [[ -n $time_format ]]; then
+      "$wine_run" reg add "$intl_key" /v sTimeFormat /d "$time_format" /f >/dev/null 2>&1 || true
+    else
+      "$wine_run" reg delete "$intl_key" /v sTimeFormat /f >/dev/null 2>&1 || true
+    fi
   fi
   "$wine_run" --stop || true
   [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
@@ -55,6 +64,9 @@ export DISPLAY=:$(head -n 1 "$work/display")
 # Wine reads its X11 settings as a process starts: the server and its desktop start again.
 "$wine_run" reg add "$x11_key" /v UseXRandR /d N /f >/dev/null || fail "wine does not run"
 "$wine_run" reg delete "$key" /f >/dev/null 2>&1 || true
+time_format=$("$wine_run" reg query "$intl_key" /v sTimeFormat 2>/dev/null | tr -d '\r' |
+  sed -n 's/.*REG_SZ[[:space:]]*//p' || true)
+"$wine_run" reg add "$intl_key" /v sTimeFormat /d "tt hh-mm-ss" /f >/dev/null
 "$wine_run" --stop
 
 cp "$demo_dir/Quenvale_Demo.dat" "$work/"
@@ -136,7 +148,11 @@ if [[ -n $pid && -r /proc/$pid/stat ]]; then
   echo "CPU: $(((after - before) * 100 / $(getconf CLK_TCK) / 5))% of one core on two monitors"
 fi
 plus_then_letter save1
-[[ -s $work/frames.log ]] && echo "frame log: $(tr -d '\r' <"$work/frames.log")"
+[[ -s $work/frames.log ]] || fail "no frame log"
+echo "frame log: $(tr -d '\r' <"$work/frames.log")"
+grep -qE 'clock "(AM|PM) [0-9]{2}-[0-9]{2}-[0-9]{2}"' "$work/frames.log" ||
+  fail "the clock did not follow the time format \"tt hh-mm-ss\": $(cat "$work/frames.log")"
+echo "the clock follows the user's time format"
 
 # Wine drops a key now and then when the X focus has only just moved: two more runs may
 # deliver the numpad +, each loading what the run before stored. A saver whose second monitor
