@@ -117,6 +117,21 @@ SDL_Window* FullScreenWindow(const std::string& title, const CoveredDisplay& dis
   return window;
 }
 
+// The device resized to its window's new size, which *width x *height then is: the device counts
+// pixels, the window points, and on a dense display they differ. False, reported, when it fails.
+bool FollowWindowSize(SdlDevice& device, const std::function<void(const std::string&)>& report,
+                      int32_t* width, int32_t* height) {
+  try {
+    device.Resize();
+  } catch (const std::exception& e) {
+    report(e.what());
+    return false;
+  }
+  *width = device.Width();
+  *height = device.Height();
+  return true;
+}
+
 // A further display in save mode: its own window and device, and a session that follows the
 // first display's. Its present does not wait for the vertical blank (the first display's may);
 // the display's refresh rate paces it.
@@ -165,15 +180,7 @@ class OtherDisplay : private SessionHost {
   void ReportFailure(const std::string& message) override { report_(message); }
   uint32_t MillisecondsUntilFrame() override { return device_->MillisecondsUntilFrame(); }
   bool ResizeDevice(int32_t* width, int32_t* height) override {
-    try {
-      device_->Resize();
-    } catch (const std::exception& e) {
-      ReportFailure(e.what());
-      return false;
-    }
-    *width = device_->Width();
-    *height = device_->Height();
-    return true;
+    return FollowWindowSize(*device_, report_, width, height);
   }
 
   std::function<void(const std::string&)> report_;
@@ -498,16 +505,8 @@ void SdlSaverWindow::ClockTicked() {
 }
 
 bool SdlSaverWindow::ResizeDevice(int32_t* width, int32_t* height) {
-  try {
-    device_->Resize();
-  } catch (const std::exception& e) {
-    Report(e);
-    return false;
-  }
-  // The device counts pixels, the window points: on a dense display they differ.
-  *width = device_->Width();
-  *height = device_->Height();
-  return true;
+  return FollowWindowSize(
+      *device_, [this](const std::string& message) { ReportFailure(message); }, width, height);
 }
 
 void SdlSaverWindow::ReportFailure(const std::string& message) {
