@@ -21,6 +21,7 @@
 #include "platform/win32/data_file_host_win32.h"
 #include "platform/win32/registry_value_store.h"
 #include "platform/win32/user_time.h"
+#include "platform/win32/window_class.h"
 #include "settings/settings.h"
 
 namespace quenvale {
@@ -224,15 +225,10 @@ bool ConfigDialog::CreateDialogWindow() {
                                 ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS | ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&controls);
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSEXA window_class{};
-  window_class.cbSize = sizeof(window_class);
-  window_class.lpfnWndProc = WindowProc;
-  window_class.hInstance = instance;
-  window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
-  window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  window_class.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-  window_class.lpszClassName = kDialogClass;
-  if (RegisterClassExA(&window_class) == 0) return false;
+  if (!RegisterProgramClass(kDialogClass, WindowProc, LoadCursorA(nullptr, IDC_ARROW),
+                            reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)))) {
+    return false;
+  }
 
   // The monitor of the host's window, else the primary one.
   HWND owner = has_host_ && IsWindow(host_) ? host_ : nullptr;

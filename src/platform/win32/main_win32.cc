@@ -11,6 +11,7 @@
 #include "platform/win32/config_dialog.h"
 #include "platform/win32/saver_password.h"
 #include "platform/win32/saver_window.h"
+#include "platform/win32/window_class.h"
 
 namespace {
 
@@ -26,13 +27,7 @@ std::vector<std::string> Arguments() {
 // The application's own hidden window: owner of the saver window and bearer of the title.
 HWND CreateApplicationWindow() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSEXA window_class{};
-  window_class.cbSize = sizeof(window_class);
-  window_class.lpfnWndProc = DefWindowProcA;
-  window_class.hInstance = instance;
-  window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
-  window_class.lpszClassName = kApplicationClass;
-  RegisterClassExA(&window_class);
+  quenvale::RegisterProgramClass(kApplicationClass, DefWindowProcA);
   HWND window = CreateWindowExA(0, kApplicationClass, "Quenvale",
                                 WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
                                 nullptr, nullptr, instance, nullptr);

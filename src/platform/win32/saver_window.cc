@@ -15,6 +15,7 @@
 #include "platform/win32/registry_value_store.h"
 #include "platform/win32/saver_password.h"
 #include "platform/win32/user_time.h"
+#include "platform/win32/window_class.h"
 #include "saver/desk.h"
 #include "saver/saver.h"
 #include "saver/session.h"
@@ -171,18 +172,10 @@ class SaverDesk {
 bool ScreenWindow::Create(const std::string& title, HWND owner, bool preview) {
   preview_ = preview;
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSEXA window_class{};
-  if (!GetClassInfoExA(instance, kWindowClass, &window_class)) {
-    window_class = {};
-    window_class.cbSize = sizeof(window_class);
-    window_class.style = CS_DBLCLKS;
-    window_class.lpfnWndProc = WindowProc;
-    window_class.hInstance = instance;
-    window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
-    window_class.hCursor = preview ? LoadCursorA(nullptr, IDC_ARROW) : nullptr;
-    window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    window_class.lpszClassName = kWindowClass;
-    if (RegisterClassExA(&window_class) == 0) return false;
+  if (!RegisterProgramClass(kWindowClass, WindowProc,
+                            preview ? LoadCursorA(nullptr, IDC_ARROW) : nullptr,
+                            static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)), CS_DBLCLKS)) {
+    return false;
   }
   hwnd_ = CreateWindowExA(preview ? 0 : WS_EX_TOPMOST, kWindowClass, title.c_str(),
                           WS_POPUP | WS_CLIPCHILDREN, area_.left, area_.top, area_.width,
