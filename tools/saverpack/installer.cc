@@ -358,6 +358,23 @@ Function BadFolder
   ${Loop}
 FunctionEnd
 
+; The system folder needs an administrator: run by anyone else, the program starts itself again
+; with the administrator prompt, with the same switches, and this run ends.
+!macro Elevated un
+Function ${un}Elevated
+  UserInfo::GetAccountType
+  Pop $2
+  ${If} $2 != "Admin"
+    ${GetParameters} $2
+    ExecShell "runas" "$EXEPATH" $2
+    SetErrorLevel 0
+    Quit
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro Elevated ""
+!insertmacro Elevated "un."
+
 ; $0 becomes 1 when the value in $0 names the installed saver, long or short.
 !macro IsOurSaver un
 Function ${un}IsOurSaver
@@ -388,6 +405,7 @@ Function .onInit
   ClearErrors
   ${GetOptions} $0 "/CURRENTUSER" $1
   ${If} ${Errors}
+    Call Elevated
     SetShellVarContext all
     StrCpy $INSTDIR "$SYSDIR"
     StrCpy $ForWhom "for every user of this computer"
@@ -486,6 +504,7 @@ SectionEnd
 Function un.onInit
   !insertmacro Names
   ${If} $INSTDIR == $SYSDIR
+    Call un.Elevated
     SetShellVarContext all
   ${Else}
     SetShellVarContext current
@@ -558,7 +577,8 @@ std::string InstallerScript(const SaverFacts& facts, const std::string& out_name
   line("Target amd64-unicode");
   line("!pragma warning error all");
   line("SetCompressor /SOLID lzma");
-  line("RequestExecutionLevel admin");
+  // Asks for an administrator only where one is needed: see Elevated in the script.
+  line("RequestExecutionLevel user");
   line("ManifestDPIAware true");
   line("Name " + q(facts.title) + " " + q(quenvale::ReplaceAll(facts.title, "&", "&&")));
   line("Caption " + q(facts.title + " Setup"));
