@@ -150,14 +150,17 @@ class SaverDesk {
  private:
   bool FormCreate();
   bool EmbedIntoHost();
-  // A window and a session on each monitor but the first; false when none could be made.
+  // A window and a session on each monitor but the first; one that cannot be made is left out.
   void CoverOtherMonitors(const std::vector<MonitorArea>& monitors);
+  // The monitors again after a change: the first window on the primary, the others anew.
+  void FollowDisplays();
   bool HostGone() const { return Preview() && !IsWindow(parent_); }
   int MessageLoop();
   void WriteFrameLog() const;
 
   const bool second_instance_;  // starts up as far as FormCreate, then ends unseen
   bool embed_failed_ = false;   // the host's window went before it could hold the preview
+  bool display_changed_ = false;
   SaverMode mode_;
   HWND parent_;
   HWND app_window_;
@@ -480,6 +483,13 @@ void SaverDesk::CoverOtherMonitors(const std::vector<MonitorArea>& monitors) {
 }
 
 void SaverDesk::DisplayChanged() {
+  // Answered from the loop, never from inside a session's run (a message box's own loop may
+  // deliver the message there).
+  display_changed_ = true;
+}
+
+void SaverDesk::FollowDisplays() {
+  display_changed_ = false;
   if (Preview() || lead_ == nullptr || !lead_->Running()) return;
   const std::vector<MonitorArea> monitors = ListMonitors();
   std::vector<MonitorArea> covered = {lead_->area()};
@@ -505,6 +515,7 @@ int SaverDesk::MessageLoop() {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
+    if (display_changed_) FollowDisplays();
     // The host's window going away ends a preview within one wait, not at the next clock tick.
     if (HostGone() && IsWindow(lead_->hwnd())) {
       DestroyWindow(lead_->hwnd());
