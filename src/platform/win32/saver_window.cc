@@ -132,6 +132,9 @@ class SaverDesk {
         app_window_(app_window),
         host_(app_window, command_line.mode == SaverMode::smPreview) {}
   ~SaverDesk() {
+    // A run that ends without its window's end (a second instance, a start that failed) still
+    // writes the settings it read, as a window's end does.
+    CloseSettings();
     // The further monitors' sessions follow the first one's: they go first.
     others_.clear();
     lead_.reset();
