@@ -371,6 +371,12 @@ void Saver::tClockTimer(bool from_clock) {
   clock_text_ = settings_.Clock == 1 ? time_text_() : RunningTimeText(running_seconds_);
 }
 
+void Saver::PictureAdded(int32_t count) {
+  if (count < 1) return;
+  sprites_.resize(static_cast<size_t>(count));
+  PlaceSprite(count - 1);
+}
+
 void Saver::tSetChangeTimer() {
   const int32_t count = static_cast<int32_t>(data_file_.Sets().size());
   if (count < 2) return;
@@ -408,10 +414,7 @@ bool Saver::FormKeyDown(uint16_t key) {
     case kVkAdd:
       if (settings_.NrImages >= kMaxSprites) return false;
       ++settings_.NrImages;
-      if (settings_.NrImages >= 1) {
-        sprites_.resize(settings_.NrImages);
-        PlaceSprite(settings_.NrImages - 1);
-      }
+      PictureAdded(settings_.NrImages);
       return false;
     case kVkSubtract:
       if (settings_.NrImages >= 2) --settings_.NrImages;

@@ -105,6 +105,9 @@ class Saver {
   // Places sprite `index` where no earlier one's corner is within its width, if 100 tries find
   // such a place; `grid`, when given, holds the earlier sprites' corners and gets this one's.
   void PlaceSprite(int32_t index, PlacementGrid* grid = nullptr);
+  // "+" has made the picture count `count`: as many sprites, the last one placed anew (a count
+  // that went down and up again places that sprite again).
+  void PictureAdded(int32_t count);
 
   // One frame onto the device's back surface, then presented.
   void FrameTimerTimer(DrawDevice& device);

@@ -140,11 +140,8 @@ void SaverSession::Follow() {
     host_.ReportFailure(e.what());
   }
   // Each picture the lead's "+" added, placed as it placed its own.
-  std::vector<Sprite>& sprites = saver_->Sprites();
   for (int32_t count = shown_images_ + 1; count <= settings_->NrImages; ++count) {
-    if (count < 1) continue;
-    sprites.resize(static_cast<size_t>(count));
-    saver_->PlaceSprite(count - 1);
+    saver_->PictureAdded(count);
   }
   shown_images_ = settings_->NrImages;
   if (settings_->Clock != shown_clock_) {

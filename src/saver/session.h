@@ -118,6 +118,8 @@ class SaverSession {
   bool Opened() const { return opened_; }
   bool Started() const { return started_; }
   bool Closed() const { return closed_; }
+  // Started and not closed: input, timers and frames are taken.
+  bool Running() const { return started_ && !closed_; }
   // A frame's motion steps are under way, in slices (on any monitor of the desk, for the keys).
   bool FrameUnfinished() const;
   bool DeskFrameUnfinished() const;
@@ -128,31 +130,33 @@ class SaverSession {
   ZipFileSettings& data() { return data_; }
 
  private:
+  void RunSlice();
+  void FrameEnded();
+  void ApplyResize();
+  void StopFrames(const std::string& why);
+  // A further monitor's session takes on what the lead's keys and set changes did.
+  void Follow();
+  // The lead's waiting keys, once no frame of the desk is under way.
+  void KeysAfterFrame();
+
   ZipFileSettings& data_;
   ValueStore& store_;
   SaverMode mode_;
   RandomSource& random_;
   SessionHost& host_;
-  std::unique_ptr<Settings> own_settings_;  // the lead's
+  std::unique_ptr<Settings> own_settings_;  // a lead's; a further monitor's session has none
   Settings* settings_ = nullptr;
   std::unique_ptr<Saver> saver_;
   bool opened_ = false;
   bool started_ = false;
+  bool closed_ = false;
+
   // A further monitor's session: its lead, and what of the lead's changes it shows.
   SaverSession* lead_ = nullptr;
   std::vector<SaverSession*> followers_;
   int shown_set_ = -1;
   int32_t shown_images_ = 0;
   int32_t shown_clock_ = 0;
-  void Follow();
-  void KeysAfterFrame();
-  bool closed_ = false;
-
-  bool Running() const { return started_ && !closed_; }
-  void RunSlice();
-  void FrameEnded();
-  void ApplyResize();
-  void StopFrames(const std::string& why);
 
   DrawDevice* device_ = nullptr;
   FrameTimer frame_timer_;

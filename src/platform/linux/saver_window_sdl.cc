@@ -117,6 +117,13 @@ SDL_Window* FullScreenWindow(const std::string& title, const CoveredDisplay& dis
   return window;
 }
 
+// Frames come once per refresh of the display: a present that waits for the vertical blank
+// keeps that pace by itself, one that does not is held to it by the device.
+void KeepRefreshRate(SdlDevice& device, int display) {
+  SDL_DisplayMode mode{};
+  if (SDL_GetCurrentDisplayMode(display, &mode) == 0) device.SetRefreshRate(mode.refresh_rate);
+}
+
 // The device resized to its window's new size, which *width x *height then is: the device counts
 // pixels, the window points, and on a dense display they differ. False, reported, when it fails.
 bool FollowWindowSize(SdlDevice& device, const std::function<void(const std::string&)>& report,
@@ -161,10 +168,7 @@ class OtherDisplay : private SessionHost {
       ReportFailure(e.what());
       return false;
     }
-    SDL_DisplayMode mode{};
-    if (SDL_GetCurrentDisplayMode(display.index, &mode) == 0) {
-      device_->SetRefreshRate(mode.refresh_rate);
-    }
+    KeepRefreshRate(*device_, display.index);
     SessionHost& host = *this;
     session_ = std::make_unique<SaverSession>(lead, host);
     if (!session_->Open() || !session_->Start(device_->Width(), device_->Height())) return false;
@@ -299,13 +303,7 @@ int SdlSaverWindow::Run() {
   CatchStopSignals();
   session_->Bind(*device_);
 
-  // Frames come once per refresh of the display: a present that waits for the vertical blank
-  // keeps that pace by itself, one that does not is held to it by the device.
-  SDL_DisplayMode display_mode{};
-  const int display = std::max(0, SDL_GetWindowDisplayIndex(window_));
-  if (SDL_GetCurrentDisplayMode(display, &display_mode) == 0) {
-    device_->SetRefreshRate(display_mode.refresh_rate);
-  }
+  KeepRefreshRate(*device_, std::max(0, SDL_GetWindowDisplayIndex(window_)));
 
   session_->Begin(SDL_GetTicks());
   if (options_.target == SaverTarget::kFullScreen) CoverOtherDisplays();

@@ -95,7 +95,7 @@ class ScreenWindow : private SessionHost {
   const MonitorArea& area() const { return area_; }
   SaverSession& session() { return *session_; }
   bool HasSession() const { return session_ != nullptr; }
-  bool Running() const { return session_ != nullptr && session_->Started() && !session_->Closed(); }
+  bool Running() const { return session_ != nullptr && session_->Running(); }
   // For measuring: frames run and the span between the first and the last.
   uint32_t frames_run() const { return frames_run_; }
   uint32_t FrameSpan() const { return last_frame_ms_ - first_frame_ms_; }
