@@ -82,29 +82,37 @@ class AbortingSessionHost : public SessionHost {
   }
 };
 
-std::vector<uint8_t> GradientPng(int width, int height) {
+// A gradient; with `disc`, only a disc of it on the colour key (the top-left pixel), as an icon
+// of a round thing is; otherwise all of it but that pixel.
+std::vector<uint8_t> GradientPng(int width, int height, bool disc = false) {
   Picture picture;
   picture.Allocate(width, height);
   for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) picture.At(x, y) = Rgb(x & 0xFF, y & 0xFF, (x + y) & 0xFF);
+    for (int x = 0; x < width; ++x) {
+      const int dx = 2 * x - width + 1, dy = 2 * y - height + 1;
+      picture.At(x, y) = disc && dx * dx + dy * dy >= width * width
+                             ? Rgb(255, 0, 255)
+                             : Rgb(x & 0xFF, y & 0xFF, (x + y) & 0x7F);
+    }
   }
   picture.At(0, 0) = Rgb(255, 0, 255);
   return EncodePng(picture);
 }
 
-// The bench saver's data file: `sprites` sprites of an icon `icon` pixels wide over a
-// 1600 x 1200 background, the running-time clock and the set name.
-void MakeBenchArchive(BenchHost& host, int sprites, int icon) {
+// The bench saver's data file: `sprites` sprites of an icon `icon` pixels wide (a disc on the
+// key, or all but a corner) over a 1600 x 1200 background at `speed`, the running-time clock and
+// the set name.
+void MakeBenchArchive(BenchHost& host, int sprites, int icon, int speed = 2, bool disc = false) {
   const std::string text =
       "[general]\r\ntitle=Bench\r\nBackgroundColor=$402010\r\nshowBackground=true\r\n"
       "[bounce]\r\nnrImages=" +
-      std::to_string(sprites) +
-      "\r\nSpeed=2\r\nbounceImages=true\r\n[sets]\r\nSetTime=0\r\n"
+      std::to_string(sprites) + "\r\nSpeed=" + std::to_string(speed) +
+      "\r\nbounceImages=true\r\n[sets]\r\nSetTime=0\r\n"
       "[clocksettings]\r\nclock=2\r\n[FilenameSettings]\r\nfilename=0\r\n";
   std::vector<ZipWriterEntry> entries = {
       {"settings.txt", std::vector<uint8_t>(text.begin(), text.end()), 0},
       {"backgrounds/bench.png", GradientPng(1600, 1200), 0},
-      {"icons/bench.png", GradientPng(icon, icon), 0}};
+      {"icons/bench.png", GradientPng(icon, icon, disc), 0}};
   uint8_t counter = 0;
   host.archive = WriteEncryptedZip(entries, ArchivePasswordFor(host.ExecutablePath()),
                                    [&counter]() { return counter++; });
@@ -112,8 +120,8 @@ void MakeBenchArchive(BenchHost& host, int sprites, int icon) {
 
 // The bench saver started on a width x height client area: `sprites` sprites `icon` pixels wide.
 struct BenchSaver {
-  BenchSaver(int width, int height, int sprites, int icon) {
-    MakeBenchArchive(host, sprites, icon);
+  BenchSaver(int width, int height, int sprites, int icon, int speed = 2, bool disc = false) {
+    MakeBenchArchive(host, sprites, icon, speed, disc);
     data = std::make_unique<ZipFileSettings>(host, SaverMode::smSave);
     session = std::make_unique<SaverSession>(*data, store, SaverMode::smSave, random, session_host);
     session->Open();
@@ -137,11 +145,13 @@ void BM_PlaceSprites(benchmark::State& state) {
 }
 BENCHMARK(BM_PlaceSprites)->Args({1000, 16})->Args({1000, 128})->Unit(benchmark::kMillisecond);
 
-// Arguments: surface width and height, sprite count (of 128 x 128 pixels).
+// Arguments: surface width and height, sprite count (of 128 x 128 pixels), Speed, and 1 for
+// discs on the colour key (0: squares). The last row is the heavy saver: 1000 discs at Speed 10.
 void BM_Frame(benchmark::State& state) {
   const int width = static_cast<int>(state.range(0));
   const int height = static_cast<int>(state.range(1));
-  BenchSaver bench(width, height, static_cast<int>(state.range(2)), 128);
+  BenchSaver bench(width, height, static_cast<int>(state.range(2)), 128,
+                   static_cast<int>(state.range(3)), state.range(4) != 0);
   SaverSession& session = *bench.session;
   SoftwareDevice device(width, height);
   session.Bind(device);
@@ -151,9 +161,10 @@ void BM_Frame(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Frame)
-    ->Args({1920, 1080, 100})
-    ->Args({3840, 2160, 100})
-    ->Args({1920, 1080, 1000})
+    ->Args({1920, 1080, 100, 2, 0})
+    ->Args({3840, 2160, 100, 2, 0})
+    ->Args({1920, 1080, 1000, 2, 0})
+    ->Args({1920, 1080, 1000, 10, 1})
     ->Unit(benchmark::kMillisecond);
 
 // A 128 x 128 sprite, a disc on the colour key, copied with the key (argument 1) or as the

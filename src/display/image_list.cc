@@ -88,10 +88,9 @@ Surface* PictureItem::Source(int pattern) const {
   return surfaces_.front().get();
 }
 
-void PictureItem::Draw(Surface& dest, int32_t x, int32_t y, int pattern) {
-  Surface* source = Source(pattern);
-  if (source == nullptr) return;
-  if (x > dest.Width() || y > dest.Height()) return;
+bool PictureItem::ClipCell(const Surface& dest, const Surface& source, int pattern, int32_t x,
+                           int32_t y, SurfaceCopy* copy) const {
+  if (x > dest.Width() || y > dest.Height()) return false;
 
   // 64-bit, so that a position near the end of the int32 range cannot overflow.
   Rect src = patterns_[static_cast<size_t>(pattern)];
@@ -114,16 +113,37 @@ void PictureItem::Draw(Surface& dest, int32_t x, int32_t y, int pattern) {
   };
   clip(&dst_left, &dst_right, dest.Width(), &src_left, &src_right);
   clip(&dst_top, &dst_bottom, dest.Height(), &src_top, &src_bottom);
-  clip(&src_left, &src_right, source->Width(), &dst_left, &dst_right);
-  clip(&src_top, &src_bottom, source->Height(), &dst_top, &dst_bottom);
+  clip(&src_left, &src_right, source.Width(), &dst_left, &dst_right);
+  clip(&src_top, &src_bottom, source.Height(), &dst_top, &dst_bottom);
   if (dst_right <= dst_left || dst_bottom <= dst_top || src_right <= src_left ||
       src_bottom <= src_top) {
-    return;
+    return false;
   }
-  const Rect clipped{static_cast<int32_t>(src_left), static_cast<int32_t>(src_top),
-                     static_cast<int32_t>(src_right), static_cast<int32_t>(src_bottom)};
-  dest.CopyFrom(*source, clipped, static_cast<int32_t>(dst_left), static_cast<int32_t>(dst_top),
-                Transparent);
+  copy->source = Rect{static_cast<int32_t>(src_left), static_cast<int32_t>(src_top),
+                      static_cast<int32_t>(src_right), static_cast<int32_t>(src_bottom)};
+  copy->x = static_cast<int32_t>(dst_left);
+  copy->y = static_cast<int32_t>(dst_top);
+  return true;
+}
+
+void PictureItem::Draw(Surface& dest, int32_t x, int32_t y, int pattern) {
+  Surface* source = Source(pattern);
+  SurfaceCopy copy;
+  if (source == nullptr || !ClipCell(dest, *source, pattern, x, y, &copy)) return;
+  dest.CopyFrom(*source, copy.source, copy.x, copy.y, Transparent);
+}
+
+void PictureItem::DrawEach(Surface& dest, const std::vector<std::pair<int32_t, int32_t>>& places,
+                           int pattern) {
+  Surface* source = Source(pattern);
+  if (source == nullptr) return;
+  std::vector<SurfaceCopy> copies;
+  copies.reserve(places.size());
+  for (const auto& [x, y] : places) {
+    SurfaceCopy copy;
+    if (ClipCell(dest, *source, pattern, x, y, &copy)) copies.push_back(copy);
+  }
+  dest.CopyEach(*source, copies, Transparent);
 }
 
 bool PictureItem::RedrawPart(Surface& dest, const Rect& rect, const Rect& part, int pattern) {

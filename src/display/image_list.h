@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "display/surface.h"
@@ -77,6 +78,10 @@ class PictureItem {
   // rectangle is cut by as much as the destination is). Nothing for an uninitialised item, a
   // pattern out of range, or a position right of or below `dest` (x > width, y > height).
   void Draw(Surface& dest, int32_t x, int32_t y, int pattern);
+  // Draw at each of `places` in turn (later ones cover earlier ones), in one batch for the
+  // surface.
+  void DrawEach(Surface& dest, const std::vector<std::pair<int32_t, int32_t>>& places,
+                int pattern);
   // Scales cell `pattern` into `rect`; nothing when either rectangle is empty.
   void StretchDraw(Surface& dest, const Rect& rect, int pattern);
   // Whether StretchDraw of `pattern` sets every pixel of its rectangle: the item draws it now,
@@ -96,6 +101,9 @@ class PictureItem {
   void DropSurfaces();
   // The surface holding `pattern`, if the item can draw it now.
   Surface* Source(int pattern) const;
+  // The part of cell `pattern` that Draw at (x, y) copies; false when nothing of it lands.
+  bool ClipCell(const Surface& dest, const Surface& source, int pattern, int32_t x, int32_t y,
+                SurfaceCopy* copy) const;
 
   SurfaceImageList* owner_;
   Picture picture_;

@@ -1,6 +1,7 @@
 #include "display/software_surface.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #ifdef __SSE2__
@@ -168,6 +169,138 @@ void SoftwareSurface::CopyFrom(const Surface& source, const Rect& source_rect, i
       continue;
     }
     CopyKeyedRow(in, out, dst.Width(), key);
+  }
+}
+
+namespace {
+
+// Rows of bits, one per pixel: a row is a word of 0 before its bits and one after them, so that
+// 64 bits can be read from any bit of a row, from 64 before its first on.
+class BitRows {
+ public:
+  void Reset(int32_t width, int32_t height) {
+    words_ = (static_cast<size_t>(width) + 63) / 64 + 2;
+    bits_.assign(words_ * static_cast<size_t>(height), 0);
+  }
+  // The row's first bit is bit 64 here.
+  uint64_t* Row(int32_t y) { return bits_.data() + words_ * static_cast<size_t>(y); }
+
+ private:
+  size_t words_ = 2;
+  std::vector<uint64_t> bits_;
+};
+
+// `n` pixels; most runs are short, and a call to memcpy costs more than they do.
+inline void CopyPixels(const uint32_t* in, uint32_t* out, int32_t n) {
+  if (n > 64) {
+    std::memcpy(out, in, static_cast<size_t>(n) * sizeof(uint32_t));
+    return;
+  }
+#ifdef __SSE2__
+  if (n >= 4) {
+    for (int32_t i = 0; i + 4 < n; i += 4) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
+    }
+    // The last four, overlapping the ones before when n is not a multiple of four.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 4),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + n - 4)));
+    return;
+  }
+#endif
+  for (int32_t i = 0; i < n; ++i) out[i] = in[i];
+}
+
+}  // namespace
+
+void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceCopy>& copies,
+                               bool transparent) {
+  const auto* from = dynamic_cast<const SoftwareSurface*>(&source);
+  if (from == nullptr || from == this || copies.size() < 2) {
+    Surface::CopyEach(source, copies, transparent);
+    return;
+  }
+  // Each copy clipped as CopyFrom clips it; the source pixels they read, as one box.
+  struct Clipped {
+    Rect dst;
+    int32_t src_left, src_top;
+  };
+  std::vector<Clipped> clipped;
+  clipped.reserve(copies.size());
+  Rect box{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+  for (const SurfaceCopy& c : copies) {
+    Rect src = c.source;
+    int32_t x = c.x, y = c.y;
+    if (!ClipTogether(&src, from->width_, from->height_, &x, &y)) continue;
+    Rect dst{x, y, x + src.Width(), y + src.Height()};
+    int32_t src_left = src.Left, src_top = src.Top;
+    if (!ClipTogether(&dst, width_, height_, &src_left, &src_top)) continue;
+    clipped.push_back(Clipped{dst, src_left, src_top});
+    box = Rect{std::min(box.Left, src_left), std::min(box.Top, src_top),
+               std::max(box.Right, src_left + dst.Width()),
+               std::max(box.Bottom, src_top + dst.Height())};
+  }
+  if (clipped.empty()) return;
+
+  // Which source pixels a copy sets: those that are not the key (all of them without it).
+  thread_local BitRows opaque, covered;
+  opaque.Reset(box.Width(), box.Height());
+  const uint32_t key = from->color_key_;
+  for (int32_t y = box.Top; y < box.Bottom; ++y) {
+    const uint32_t* in = from->pixels_ + static_cast<size_t>(y) * from->width_;
+    uint64_t* bits = opaque.Row(y - box.Top) + 1;
+    for (int32_t x = box.Left; x < box.Right; ++x) {
+      const int32_t b = x - box.Left;
+      bits[b >> 6] |= static_cast<uint64_t>(!transparent || in[x] != key) << (b & 63);
+    }
+  }
+  // Which pixels of this surface the copies drawn so far have set.
+  covered.Reset(width_, height_);
+  for (auto c = clipped.rbegin(); c != clipped.rend(); ++c) {
+    const int32_t first_word = c->dst.Left >> 6, last_word = (c->dst.Right - 1) >> 6;
+    const uint64_t first_range = ~uint64_t{0} << (c->dst.Left & 63);
+    const uint64_t last_range = ~uint64_t{0} >> (63 - ((c->dst.Right - 1) & 63));
+    // This surface's column x reads source column x + delta, which is opaque bit
+    // x + delta - box.Left + 64 of its row.
+    const int32_t delta = c->src_left - c->dst.Left;
+    const int64_t first_bit = int64_t{first_word} * 64 + delta - box.Left + 64;
+    const int64_t word_offset = first_bit >> 6;
+    const int shift = static_cast<int>(first_bit & 63);
+    for (int32_t row = 0; row < c->dst.Height(); ++row) {
+      const int32_t y = c->dst.Top + row;
+      const uint64_t* sets_from = opaque.Row(c->src_top + row - box.Top) + word_offset;
+      uint64_t* done = covered.Row(y) + 1;
+      const uint32_t* in = from->pixels_ + static_cast<size_t>(c->src_top + row) * from->width_;
+      uint32_t* out = pixels_ + static_cast<size_t>(y) * width_;
+      int32_t open = -1;  // where the run of shown pixels in hand began
+      auto emit = [&](int32_t end) {
+        CopyPixels(in + open + delta, out + open, end - open);
+        open = -1;
+      };
+      for (int32_t word = first_word, k = 0; word <= last_word; ++word, ++k) {
+        // Two shifts, so that a shift of 0 needs no branch.
+        uint64_t sets = (sets_from[k] >> shift) | ((sets_from[k + 1] << 1) << (63 - shift));
+        if (word == first_word) sets &= first_range;
+        if (word == last_word) sets &= last_range;
+        const uint64_t shown = sets & ~done[word];
+        done[word] |= sets;
+        const int32_t base = word * 64;
+        int bit = 0;
+        while (bit < 64) {
+          if (open < 0) {
+            const uint64_t rest = shown >> bit;
+            if (rest == 0) break;
+            bit += __builtin_ctzll(rest);
+            open = base + bit;
+          }
+          const uint64_t hidden = ~shown >> bit;
+          if (hidden == 0) break;  // the run goes on into the next word
+          bit += __builtin_ctzll(hidden);
+          emit(base + bit);
+        }
+      }
+      if (open >= 0) emit(c->dst.Right);
+    }
   }
 }
 

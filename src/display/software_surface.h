@@ -60,6 +60,10 @@ class SoftwareSurface : public Surface {
   // either surface are clipped rather than trusted.
   void CopyFrom(const Surface& source, const Rect& source_rect, int32_t x, int32_t y,
                 bool transparent) override;
+  // Front to back: the last copy is drawn first, and every later-drawn (earlier) copy leaves
+  // out the pixels already set, so each pixel is written once, by the copy that shows there.
+  void CopyEach(const Surface& source, const std::vector<SurfaceCopy>& copies,
+                bool transparent) override;
   // Nearest neighbour: destination pixel (dx, dy) of `dest` takes the source pixel under the
   // centre of that pixel mapped back into `source_rect`, that is
   //   sx = source_rect.Left + floor((dx - dest.Left + 0.5) * source_rect.Width() / dest.Width())

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/font.h"
 #include "imaging/picture.h"
@@ -40,6 +41,14 @@ inline Rect Intersection(const Rect& a, const Rect& b) {
   return Rect{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
               std::min(a.Bottom, b.Bottom)};
 }
+
+// One copy of a batch: `source` (clipped to the source surface) with its top-left corner at
+// (x, y).
+struct SurfaceCopy {
+  Rect source;
+  int32_t x = 0;
+  int32_t y = 0;
+};
 
 // Text on a surface. The font's colour and size are taken as they are when drawing; system
 // colours (0xFF0000xx) are resolved by the implementation. Text is drawn without a background box.
@@ -78,6 +87,12 @@ class Surface {
   // colour key are left out.
   virtual void CopyFrom(const Surface& source, const Rect& source_rect, int32_t x, int32_t y,
                         bool transparent) = 0;
+  // The copies in turn, each as CopyFrom would make it: a later copy covers an earlier one. A
+  // surface that can tell which pixels later copies cover may leave those out.
+  virtual void CopyEach(const Surface& source, const std::vector<SurfaceCopy>& copies,
+                        bool transparent) {
+    for (const SurfaceCopy& c : copies) CopyFrom(source, c.source, c.x, c.y, transparent);
+  }
   // Scales `source_rect` of `source` into `dest`; what falls outside this surface is cut off.
   virtual void StretchFrom(const Surface& source, const Rect& source_rect, const Rect& dest,
                            bool transparent) = 0;

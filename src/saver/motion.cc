@@ -40,16 +40,19 @@ void MoveSprites(std::vector<Sprite>& sprites, int32_t count, const MotionBounds
 namespace {
 
 // The exchange along `n`, the first corner minus the second as Subtract rounds it, whose Length
-// is `length`: what Collide computes, for callers that have both already.
-void CollideAlong(Sprite& first, Sprite& second, Vector n, float length) {
+// is `length`, between the two sprites' velocities: what Collide computes, for callers that have
+// both already.
+void CollideAlong(Vector& first, Vector& second, Vector n, float length) {
   NormalizeWithLength(n, length);
-  const float a = Dot(first.Velocity, n);
-  const float b = Dot(second.Velocity, n);
-  const float p = RoundToFloat((static_cast<double>(a) - b) * 2 / 2);
+  const float a = Dot(first, n);
+  const float b = Dot(second, n);
+  // (a - b) x 2 / 2: doubling and halving are exact in double, where a - b of two floats
+  // cannot overflow, so they are left out.
+  const float p = RoundToFloat(static_cast<double>(a) - b);
   const Vector impulse(RoundToFloat(static_cast<double>(p) * n.X),
                        RoundToFloat(static_cast<double>(p) * n.Y));
-  Subtract(first.Velocity, impulse);
-  Add(second.Velocity, impulse);
+  Subtract(first, impulse);
+  Add(second, impulse);
 }
 
 }  // namespace
@@ -57,7 +60,7 @@ void CollideAlong(Sprite& first, Sprite& second, Vector n, float length) {
 void Collide(Sprite& first, Sprite& second) {
   Vector n = Copy(first.Position);
   Subtract(n, second.Position);
-  CollideAlong(first, second, n, Length(n));
+  CollideAlong(first.Velocity, second.Velocity, n, Length(n));
 }
 
 std::vector<std::pair<int32_t, int32_t>> TouchingPairsPlain(const std::vector<Sprite>& sprites,
@@ -83,22 +86,22 @@ struct Touch {
   float distance;
 };
 
-// Calls visit(i, touch) for every touching pair in (i, j) order. Positions must not change during
+// Hands every touching pair to `visit` in (i, j) order: for each sprite i, Begin(i), then
+// Pair(i, touch) for each partner j > i in turn, then End(i). Positions must not change during
 // the visit; velocities may, which is what lets collisions be handled as the pairs are found.
 template <typename Visit>
 void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t sprite_width,
-                        Visit visit) {
-  auto touch_of = [&sprites](int32_t i, int32_t j) {
-    Vector d = Copy(sprites[i].Position);
-    Subtract(d, sprites[j].Position);
-    return Touch{j, d, Length(d)};
-  };
+                        Visit&& visit) {
   auto plain = [&] {
     for (int32_t i = 0; i < n; ++i) {
+      visit.Begin(i);
       for (int32_t j = i + 1; j < n; ++j) {
-        const Touch t = touch_of(i, j);
-        if (t.distance <= sprite_width) visit(i, t);
+        Vector d = Copy(sprites[i].Position);
+        Subtract(d, sprites[j].Position);
+        const Touch t{j, d, Length(d)};
+        if (t.distance <= sprite_width) visit.Pair(i, t);
       }
+      visit.End(i);
     }
   };
   if (n < 16 || sprite_width < 0) return plain();
@@ -159,28 +162,34 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
   }
   const size_t cell_count = static_cast<size_t>(columns) * rows;
   for (size_t c = 1; c <= cell_count; ++c) start[c] += start[c - 1];
-  // next[c]: where cell c's members above the sprite in hand begin. Sprites are taken in index
-  // order, so each cell's mark only moves forward, and members at or below it are never tested.
+  // next[c]: where cell c's members above the sprite in hand begin. Members are in index order
+  // and sprites are taken in index order, so sprite i is always the first member its cell has
+  // left: stepping past it keeps every mark right, and members at or below it are never tested.
   next_buffer.assign(start, start + cell_count);
   int32_t* const next = next_buffer.data();
   for (int32_t i = 0; i < n; ++i) members[next[cell_of[i]]++] = Member{sprites[i].Position, i};
   std::copy(start, start + cell_count, next);
+  // A sprite's touching partners are marked in a bitmap by index and kept at their partner's
+  // slot: reading the marks in order hands them out in partner order, without a sort.
+  thread_local std::vector<uint64_t> marks_buffer;
+  thread_local std::vector<Touch> by_partner_buffer;
+  marks_buffer.assign((static_cast<size_t>(n) + 63) / 64, 0);
+  by_partner_buffer.resize(n);
+  uint64_t* const marks = marks_buffer.data();
+  Touch* const by_partner = by_partner_buffer.data();
 
   // Beyond this squared distance no rounding brings two corners within the width.
   const double far = (sprite_width + 1.0) * (sprite_width + 1.0);
   for (int32_t i = 0; i < n; ++i) {
     const Vector a = sprites[i].Position;
+    ++next[cell_of[i]];
     const int32_t cx = cell_of[i] % columns, cy = cell_of[i] / columns;
     const int32_t left = std::max(0, cx - 1), right = std::min(columns - 1, cx + 1);
     int32_t found = 0;
     for (int32_t y = std::max(0, cy - 1); y <= std::min(rows - 1, cy + 1); ++y) {
       for (int32_t c = y * columns + left; c <= y * columns + right; ++c) {
-        int32_t k = next[c];
-        const int32_t end = start[c + 1];
-        while (k < end && members[k].index <= i) ++k;
-        next[c] = k;
         // Every member is written and kept only when near: no branch to mispredict.
-        for (; k < end; ++k) {
+        for (int32_t k = next[c], end = start[c + 1]; k < end; ++k) {
           const Vector& b = members[k].corner;
           const float dx = RoundToFloat(static_cast<double>(a.X) - b.X);
           const float dy = RoundToFloat(static_cast<double>(a.Y) - b.Y);
@@ -191,20 +200,24 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
         }
       }
     }
-    // The near ones that are within the width, put in partner order as they are kept (the lists
-    // are short: a sprite touches a few dozen at most in any saver that moves).
-    int32_t kept = 0;
+    if (found == 0) continue;
+    int32_t low = n, high = 0;
     for (int32_t t = 0; t < found; ++t) {
+      const int32_t j = touches[t].j;
       const float distance = RoundToFloat(std::sqrt(squares[t]));
-      if (distance > sprite_width) continue;
-      Touch touch = touches[t];
-      touch.distance = distance;
-      int32_t slot = kept++;
-      for (; slot > 0 && touches[slot - 1].j > touch.j; --slot) touches[slot] = touches[slot - 1];
-      touches[slot] = touch;
+      by_partner[j] = Touch{j, touches[t].difference, distance};
+      marks[j >> 6] |= static_cast<uint64_t>(distance <= sprite_width) << (j & 63);
+      low = std::min(low, j);
+      high = std::max(high, j);
     }
-    found = kept;
-    for (int32_t t = 0; t < found; ++t) visit(i, touches[t]);
+    visit.Begin(i);
+    for (int32_t w = low >> 6; w <= high >> 6; ++w) {
+      for (uint64_t m = marks[w]; m != 0; m &= m - 1) {
+        visit.Pair(i, by_partner[w * 64 + __builtin_ctzll(m)]);
+      }
+      marks[w] = 0;
+    }
+    visit.End(i);
   }
 }
 
@@ -214,16 +227,30 @@ std::vector<std::pair<int32_t, int32_t>> TouchingPairs(const std::vector<Sprite>
                                                        int32_t count, int32_t sprite_width) {
   std::vector<std::pair<int32_t, int32_t>> pairs;
   const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(sprites.size()));
-  VisitTouchingPairs(sprites, n, sprite_width,
-                     [&pairs](int32_t i, const Touch& t) { pairs.emplace_back(i, t.j); });
+  struct Pairs {
+    std::vector<std::pair<int32_t, int32_t>>* pairs;
+    void Begin(int32_t) {}
+    void Pair(int32_t i, const Touch& t) { pairs->emplace_back(i, t.j); }
+    void End(int32_t) {}
+  };
+  VisitTouchingPairs(sprites, n, sprite_width, Pairs{&pairs});
   return pairs;
 }
 
 void CollideSprites(std::vector<Sprite>& sprites, int32_t count, int32_t sprite_width) {
   const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(sprites.size()));
-  VisitTouchingPairs(sprites, n, sprite_width, [&sprites](int32_t i, const Touch& t) {
-    CollideAlong(sprites[i], sprites[t.j], t.difference, t.distance);
-  });
+  // Sprite i's velocity goes from one exchange to the next in registers: its partners are all
+  // other sprites.
+  struct Exchanges {
+    Sprite* all;
+    Vector velocity;
+    void Begin(int32_t i) { velocity = all[i].Velocity; }
+    void Pair(int32_t, const Touch& t) {
+      CollideAlong(velocity, all[t.j].Velocity, t.difference, t.distance);
+    }
+    void End(int32_t i) { all[i].Velocity = velocity; }
+  };
+  VisitTouchingPairs(sprites, n, sprite_width, Exchanges{sprites.data(), Vector()});
 }
 
 PlacementGrid::PlacementGrid(float max_x, float max_y, int32_t width) : width_(width) {

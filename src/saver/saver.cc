@@ -345,10 +345,11 @@ bool Saver::FrameSlice(DrawDevice& device, Clock::time_point deadline) {
   const int32_t sprite_width = sprite.Width(), sprite_height = sprite.Height();
   const Rect whole{0, 0, background.width, background.height};
   int64_t area = 0;
+  places_.clear();
   for (int32_t i = 0; i < count; ++i) {
     const int32_t x = BankersRound(sprites_[i].Position.X);
     const int32_t y = BankersRound(sprites_[i].Position.Y);
-    sprite.Draw(surface, x, y, 0);
+    places_.emplace_back(x, y);
     const Rect at{x, y,
                   static_cast<int32_t>(std::min<int64_t>(int64_t{x} + sprite_width, INT32_MAX)),
                   static_cast<int32_t>(std::min<int64_t>(int64_t{y} + sprite_height, INT32_MAX))};
@@ -358,6 +359,7 @@ bool Saver::FrameSlice(DrawDevice& device, Clock::time_point deadline) {
     // Past half the surface a whole background costs less than the parts.
     if (area <= Area(whole) / 2) drawn_over_.push_back(on_surface);
   }
+  sprite.DrawEach(surface, places_, 0);
   DrawOverlays(surface);
   last_background_ = background;
   last_frame_valid_ = background.kept_surface != 0 && area <= Area(whole) / 2;

@@ -200,6 +200,7 @@ class Saver {
   int32_t placement_height_ = 0;
   std::function<std::string()> time_text_;
   int64_t steps_left_ = 0;  // motion steps of the frame under way
+  std::vector<std::pair<int32_t, int32_t>> places_;  // where the frame draws each sprite
   // The last frame drawn: its background, and where it drew over it (sprites, text). Valid
   // while the device keeps its back surface and the frame drew over at most half of it.
   FrameBackground last_background_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -158,6 +159,44 @@ TEST(SoftwareSurfaceTest, KeyedCopiesMatchThePixelRuleAtEveryWidthAndOffset) {
       }
     }
   }
+}
+
+// A batch of copies sets exactly what the copies made one after the other set: across word
+// boundaries of the coverage bits, with clipping on every side, keyed and not.
+TEST(SoftwareSurfaceTest, CopyEachMatchesTheCopiesInTurn) {
+  uint32_t state = 7;
+  const auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 8; };
+  const auto below = [&next](int32_t n) { return static_cast<int32_t>(next() % n); };
+  int shown = 0;
+  for (const int32_t width : {1, 63, 64, 65, 130, 200}) {
+    for (int round = 0; round < 40; ++round) {
+      const int32_t sw = 1 + below(90), sh = 1 + below(12);
+      SoftwareSurface source(sw, sh);
+      for (int32_t y = 0; y < sh; ++y) {
+        for (int32_t x = 0; x < sw; ++x) source.SetPixel(x, y, below(3) == 0 ? kKey : next());
+      }
+      source.SetColorKey(kKey);
+      std::vector<SurfaceCopy> copies(1 + below(12));
+      for (SurfaceCopy& c : copies) {
+        const int32_t left = below(sw) - 2, top = below(sh) - 1;
+        c.source = Rect{left, top, left + 1 + below(sw + 3), top + 1 + below(sh + 2)};
+        c.x = below(width + 40) - 30;
+        c.y = below(24) - 6;
+      }
+      const bool transparent = round % 4 != 0;
+      SoftwareSurface batch(width, 16), in_turn(width, 16);
+      for (int32_t y = 0; y < 16; ++y) {
+        for (int32_t x = 0; x < width; ++x) batch.SetPixel(x, y, next());
+      }
+      std::copy(batch.Pixels(), batch.Pixels() + width * 16, in_turn.MutablePixels());
+      const std::vector<uint32_t> before(batch.Pixels(), batch.Pixels() + width * 16);
+      batch.CopyEach(source, copies, transparent);
+      for (const SurfaceCopy& c : copies) in_turn.CopyFrom(source, c.source, c.x, c.y, transparent);
+      ASSERT_TRUE(SameSurface(batch, in_turn)) << "width " << width << " round " << round;
+      shown += !std::equal(before.begin(), before.end(), batch.Pixels());
+    }
+  }
+  EXPECT_GT(shown, 100) << "the copies must land";
 }
 
 TEST(SoftwareSurfaceTest, CopyFromOpaqueCopiesKeyedPixelsToo) {
