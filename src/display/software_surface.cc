@@ -88,6 +88,73 @@ bool ClipTogether(Rect* rect, int32_t width, int32_t height, int32_t* other_x, i
   return !rect->Empty();
 }
 
+// Calls emit(begin, end) for every run of set bits, in order, across words [first_word,
+// last_word], each word's bits given by bits_of(word) in turn; bit b of word w is column
+// w * 64 + b. A run that reaches the end of the last word ends there.
+template <typename BitsOf, typename Emit>
+void ForEachRun(int32_t first_word, int32_t last_word, BitsOf bits_of, Emit emit) {
+  int32_t open = -1;  // where the run in hand began
+  for (int32_t word = first_word; word <= last_word; ++word) {
+    const uint64_t bits = bits_of(word);
+    const int32_t base = word * 64;
+    int bit = 0;
+    while (bit < 64) {
+      if (open < 0) {
+        const uint64_t rest = bits >> bit;
+        if (rest == 0) break;
+        bit += __builtin_ctzll(rest);
+        open = base + bit;
+      }
+      const uint64_t unset = ~bits >> bit;
+      if (unset == 0) break;  // the run goes on into the next word
+      bit += __builtin_ctzll(unset);
+      emit(open, base + bit);
+      open = -1;
+    }
+  }
+  if (open >= 0) emit(open, (last_word + 1) * 64);
+}
+
+// The bits of word `word` that fall in columns [left, right), left < right.
+uint64_t InColumns(int32_t word, int32_t left, int32_t right) {
+  uint64_t bits = ~uint64_t{0};
+  if (word == left >> 6) bits &= ~uint64_t{0} << (left & 63);
+  if (word == (right - 1) >> 6) bits &= ~uint64_t{0} >> (63 - ((right - 1) & 63));
+  return bits;
+}
+
+// Calls emit(begin, end) for the runs of columns [left, right) whose bit in `row` (a PixelBits
+// row) is clear.
+template <typename Emit>
+void ForEachClearRun(const uint64_t* row, int32_t left, int32_t right, Emit emit) {
+  if (left >= right) return;
+  ForEachRun(
+      left >> 6, (right - 1) >> 6,
+      [row, left, right](int32_t word) { return ~row[word + 1] & InColumns(word, left, right); },
+      emit);
+}
+
+// `n` pixels; most runs are short, and a call to memcpy costs more than they do.
+inline void CopyPixels(const uint32_t* in, uint32_t* out, int32_t n) {
+  if (n > 64) {
+    std::memcpy(out, in, static_cast<size_t>(n) * sizeof(uint32_t));
+    return;
+  }
+#ifdef __SSE2__
+  if (n >= 4) {
+    for (int32_t i = 0; i + 4 < n; i += 4) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
+    }
+    // The last four, overlapping the ones before when n is not a multiple of four.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 4),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + n - 4)));
+    return;
+  }
+#endif
+  for (int32_t i = 0; i < n; ++i) out[i] = in[i];
+}
+
 }  // namespace
 
 void SoftwareCanvas::TextOut(int32_t x, int32_t y, const std::string& text) {
@@ -120,6 +187,7 @@ SoftwareSurface::SoftwareSurface(const Picture& picture)
 }
 
 bool SoftwareSurface::Fill(uint32_t device_value) {
+  if (behind_) return FillRect(Rect{0, 0, width_, height_}, device_value);
   std::fill(pixels_, pixels_ + count_, device_value);
   return true;
 }
@@ -128,7 +196,13 @@ bool SoftwareSurface::FillRect(const Rect& rect, uint32_t device_value) {
   const int32_t left = std::max(rect.Left, 0), right = std::min(rect.Right, width_);
   for (int32_t y = std::max(rect.Top, 0); y < std::min(rect.Bottom, height_) && left < right; ++y) {
     uint32_t* row = pixels_ + static_cast<size_t>(y) * width_;
-    std::fill(row + left, row + right, device_value);
+    if (!behind_) {
+      std::fill(row + left, row + right, device_value);
+      continue;
+    }
+    ForEachClearRun(covered_.Row(y), left, right, [row, device_value](int32_t begin, int32_t end) {
+      std::fill(row + begin, row + end, device_value);
+    });
   }
   return true;
 }
@@ -164,54 +238,23 @@ void SoftwareSurface::CopyFrom(const Surface& source, const Rect& source_rect, i
   for (int32_t row = 0; row < dst.Height(); ++row) {
     const uint32_t* in = read + static_cast<size_t>(src_top + row) * from->width_ + src_left;
     uint32_t* out = pixels_ + static_cast<size_t>(dst.Top + row) * width_ + dst.Left;
-    if (!transparent) {
-      std::copy(in, in + dst.Width(), out);
+    auto copy = [in, out, transparent, key](int32_t begin, int32_t end) {
+      if (transparent) {
+        CopyKeyedRow(in + begin, out + begin, end - begin, key);
+      } else {
+        std::copy(in + begin, in + end, out + begin);
+      }
+    };
+    if (!behind_) {
+      copy(0, dst.Width());
       continue;
     }
-    CopyKeyedRow(in, out, dst.Width(), key);
+    ForEachClearRun(covered_.Row(dst.Top + row), dst.Left, dst.Right,
+                    [&copy, &dst](int32_t begin, int32_t end) {
+                      copy(begin - dst.Left, end - dst.Left);
+                    });
   }
 }
-
-namespace {
-
-// Rows of bits, one per pixel: a row is a word of 0 before its bits and one after them, so that
-// 64 bits can be read from any bit of a row, from 64 before its first on.
-class BitRows {
- public:
-  void Reset(int32_t width, int32_t height) {
-    words_ = (static_cast<size_t>(width) + 63) / 64 + 2;
-    bits_.assign(words_ * static_cast<size_t>(height), 0);
-  }
-  // The row's first bit is bit 64 here.
-  uint64_t* Row(int32_t y) { return bits_.data() + words_ * static_cast<size_t>(y); }
-
- private:
-  size_t words_ = 2;
-  std::vector<uint64_t> bits_;
-};
-
-// `n` pixels; most runs are short, and a call to memcpy costs more than they do.
-inline void CopyPixels(const uint32_t* in, uint32_t* out, int32_t n) {
-  if (n > 64) {
-    std::memcpy(out, in, static_cast<size_t>(n) * sizeof(uint32_t));
-    return;
-  }
-#ifdef __SSE2__
-  if (n >= 4) {
-    for (int32_t i = 0; i + 4 < n; i += 4) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
-    }
-    // The last four, overlapping the ones before when n is not a multiple of four.
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 4),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + n - 4)));
-    return;
-  }
-#endif
-  for (int32_t i = 0; i < n; ++i) out[i] = in[i];
-}
-
-}  // namespace
 
 void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceCopy>& copies,
                                bool transparent) {
@@ -243,7 +286,7 @@ void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceC
   if (clipped.empty()) return;
 
   // Which source pixels a copy sets: those that are not the key (all of them without it).
-  thread_local BitRows opaque, covered;
+  thread_local PixelBits opaque;
   opaque.Reset(box.Width(), box.Height());
   const uint32_t key = from->color_key_;
   for (int32_t y = box.Top; y < box.Bottom; ++y) {
@@ -254,54 +297,80 @@ void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceC
       bits[b >> 6] |= static_cast<uint64_t>(!transparent || in[x] != key) << (b & 63);
     }
   }
-  // Which pixels of this surface the copies drawn so far have set.
-  covered.Reset(width_, height_);
+  // Which pixels of this surface the copies drawn so far have set; drawing behind, also those
+  // that earlier batches set.
+  if (!behind_) ResetCovered();
+  // A row's words of pixels that the copy in hand sets and no copy before it has.
+  thread_local std::vector<uint64_t> fresh_buffer;
+  fresh_buffer.resize(static_cast<size_t>(width_) / 64 + 2);
+  uint64_t* const fresh = fresh_buffer.data();
   for (auto c = clipped.rbegin(); c != clipped.rend(); ++c) {
     const int32_t first_word = c->dst.Left >> 6, last_word = (c->dst.Right - 1) >> 6;
-    const uint64_t first_range = ~uint64_t{0} << (c->dst.Left & 63);
-    const uint64_t last_range = ~uint64_t{0} >> (63 - ((c->dst.Right - 1) & 63));
+    const int32_t words = last_word - first_word + 1;
+    const uint64_t head = InColumns(first_word, c->dst.Left, c->dst.Right);
+    const uint64_t tail = InColumns(last_word, c->dst.Left, c->dst.Right);
     // This surface's column x reads source column x + delta, which is opaque bit
     // x + delta - box.Left + 64 of its row.
     const int32_t delta = c->src_left - c->dst.Left;
     const int64_t first_bit = int64_t{first_word} * 64 + delta - box.Left + 64;
     const int64_t word_offset = first_bit >> 6;
     const int shift = static_cast<int>(first_bit & 63);
-    for (int32_t row = 0; row < c->dst.Height(); ++row) {
-      const int32_t y = c->dst.Top + row;
-      const uint64_t* sets_from = opaque.Row(c->src_top + row - box.Top) + word_offset;
-      uint64_t* done = covered.Row(y) + 1;
-      const uint32_t* in = from->pixels_ + static_cast<size_t>(c->src_top + row) * from->width_;
-      uint32_t* out = pixels_ + static_cast<size_t>(y) * width_;
-      int32_t open = -1;  // where the run of shown pixels in hand began
-      auto emit = [&](int32_t end) {
-        CopyPixels(in + open + delta, out + open, end - open);
-        open = -1;
-      };
-      for (int32_t word = first_word, k = 0; word <= last_word; ++word, ++k) {
-        // Two shifts, so that a shift of 0 needs no branch.
-        uint64_t sets = (sets_from[k] >> shift) | ((sets_from[k + 1] << 1) << (63 - shift));
-        if (word == first_word) sets &= first_range;
-        if (word == last_word) sets &= last_range;
-        const uint64_t shown = sets & ~done[word];
-        done[word] |= sets;
-        const int32_t base = word * 64;
-        int bit = 0;
-        while (bit < 64) {
-          if (open < 0) {
-            const uint64_t rest = shown >> bit;
-            if (rest == 0) break;
-            bit += __builtin_ctzll(rest);
-            open = base + bit;
-          }
-          const uint64_t hidden = ~shown >> bit;
-          if (hidden == 0) break;  // the run goes on into the next word
-          bit += __builtin_ctzll(hidden);
-          emit(base + bit);
+    for (int32_t y = c->dst.Top; y < c->dst.Bottom; ++y) {
+      if (y % kBandRows == 0 || y == c->dst.Top) {
+        // A band covered throughout this copy's words is skipped whole.
+        const uint8_t* full = full_bands_.data() + (y / kBandRows) * band_words_;
+        bool hidden = true;
+        for (int32_t word = first_word; word <= last_word && hidden; ++word) hidden = full[word];
+        if (hidden) {
+          y = std::min(c->dst.Bottom, (y / kBandRows + 1) * kBandRows) - 1;
+          continue;
         }
       }
-      if (open >= 0) emit(c->dst.Right);
+      const int32_t row = y - c->dst.Top;
+      const uint64_t* sets_from = opaque.Row(c->src_top + row - box.Top) + word_offset;
+      uint64_t* done = covered_.Row(y) + 1 + first_word;
+      uint64_t any = 0;
+      for (int32_t k = 0; k < words; ++k) {
+        // Two shifts, so that a shift of 0 needs no branch.
+        uint64_t sets = (sets_from[k] >> shift) | ((sets_from[k + 1] << 1) << (63 - shift));
+        sets &= (k == 0 ? head : ~uint64_t{0}) & (k == words - 1 ? tail : ~uint64_t{0});
+        fresh[k] = sets & ~done[k];
+        done[k] |= sets;
+        any |= fresh[k];
+      }
+      if (any == 0) continue;  // hidden behind what is drawn already
+      // Words this row has just filled may complete their band.
+      const int32_t band = y / kBandRows;
+      const int32_t band_end = std::min(height_, (band + 1) * kBandRows);
+      for (int32_t k = 0; k < words; ++k) {
+        if (fresh[k] == 0 || done[k] != ~uint64_t{0}) continue;
+        uint64_t all = ~uint64_t{0};
+        for (int32_t other = band * kBandRows; other < band_end; ++other) {
+          all &= covered_.Row(other)[1 + first_word + k];
+        }
+        full_bands_[band * band_words_ + first_word + k] = all == ~uint64_t{0};
+      }
+      const uint32_t* in = from->pixels_ + static_cast<size_t>(c->src_top + row) * from->width_;
+      uint32_t* out = pixels_ + static_cast<size_t>(y) * width_;
+      ForEachRun(
+          first_word, last_word, [fresh, first_word](int32_t word) { return fresh[word - first_word]; },
+          [&](int32_t begin, int32_t end) {
+            CopyPixels(in + (begin + delta), out + begin, end - begin);
+          });
     }
   }
+}
+
+void SoftwareSurface::ResetCovered() {
+  covered_.Reset(width_, height_);
+  band_words_ = static_cast<size_t>(width_) / 64 + 1;
+  full_bands_.assign(band_words_ * (static_cast<size_t>(height_) / kBandRows + 1), 0);
+}
+
+bool SoftwareSurface::BeginBehind() {
+  ResetCovered();
+  behind_ = true;
+  return true;
 }
 
 void SoftwareSurface::StretchFrom(const Surface& source, const Rect& source_rect, const Rect& dest,
@@ -341,14 +410,16 @@ void SoftwareSurface::StretchFrom(const Surface& source, const Rect& source_rect
     uint32_t* out = pixels_ + static_cast<size_t>(dy) * width_;
     // An enlarged picture repeats source rows: without a colour key the row just made is the
     // row wanted.
-    if (!transparent && sy == previous_sy && previous_out != nullptr) {
+    if (!transparent && !behind_ && sy == previous_sy && previous_out != nullptr) {
       std::copy(previous_out + x0, previous_out + x1, out + x0);
       continue;
     }
     const uint32_t* in = read + static_cast<size_t>(sy) * from->width_;
+    const uint64_t* covered = behind_ ? covered_.Row(dy) + 1 : nullptr;
     for (int32_t dx = x0; dx < x1; ++dx) {
       const int32_t sx = columns[dx - x0];
       if (sx < 0) continue;
+      if (covered != nullptr && (covered[dx >> 6] >> (dx & 63) & 1) != 0) continue;
       const uint32_t value = in[sx];
       if (transparent && value == key) continue;
       out[dx] = value;

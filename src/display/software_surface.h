@@ -18,6 +18,21 @@ namespace quenvale {
 
 class SoftwareSurface;
 
+// Rows of bits, one per pixel. A row is a word of 0, its bits from bit 64 on, and another word
+// of 0 after them, so that 64 bits can be read from any bit of a row, from 64 before its first.
+class PixelBits {
+ public:
+  void Reset(int32_t width, int32_t height) {
+    words_ = (static_cast<size_t>(width) + 63) / 64 + 2;
+    bits_.assign(words_ * static_cast<size_t>(height), 0);
+  }
+  uint64_t* Row(int32_t y) { return bits_.data() + words_ * static_cast<size_t>(y); }
+
+ private:
+  size_t words_ = 2;
+  std::vector<uint64_t> bits_;
+};
+
 // Text drawn straight into a software surface's pixels.
 class SoftwareCanvas : public Canvas {
  public:
@@ -64,6 +79,8 @@ class SoftwareSurface : public Surface {
   // out the pixels already set, so each pixel is written once, by the copy that shows there.
   void CopyEach(const Surface& source, const std::vector<SurfaceCopy>& copies,
                 bool transparent) override;
+  bool BeginBehind() override;
+  void EndBehind() override { behind_ = false; }
   // Nearest neighbour: destination pixel (dx, dy) of `dest` takes the source pixel under the
   // centre of that pixel mapped back into `source_rect`, that is
   //   sx = source_rect.Left + floor((dx - dest.Left + 0.5) * source_rect.Width() / dest.Width())
@@ -92,6 +109,15 @@ class SoftwareSurface : public Surface {
   uint32_t color_key_ = 0;
   // Made on first use: most surfaces (pictures of the image list) never draw text.
   std::unique_ptr<SoftwareCanvas> canvas_;
+  // A bit per pixel, set where CopyEach has set it: while drawing behind, the pixels that stay.
+  PixelBits covered_;
+  // Per band of kBandRows rows and word of 64 columns, 1 once every pixel of it is covered:
+  // copies skip a band there without looking at its rows.
+  static constexpr int32_t kBandRows = 8;
+  std::vector<uint8_t> full_bands_;
+  size_t band_words_ = 0;
+  bool behind_ = false;
+  void ResetCovered();
 };
 
 // A window of `client` size showing a back surface. Flip presents the back surface centred in

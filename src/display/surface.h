@@ -93,6 +93,12 @@ class Surface {
                         bool transparent) {
     for (const SurfaceCopy& c : copies) CopyFrom(source, c.source, c.x, c.y, transparent);
   }
+  // Drawing behind: from BeginBehind to EndBehind, the pixels that CopyEach sets stay as they
+  // are through every later fill and copy, as if those had come first. False, changing nothing,
+  // where the surface cannot: the caller then draws from the back to the front. Text is always
+  // drawn over what is there.
+  virtual bool BeginBehind() { return false; }
+  virtual void EndBehind() {}
   // Scales `source_rect` of `source` into `dest`; what falls outside this surface is cut off.
   virtual void StretchFrom(const Surface& source, const Rect& source_rect, const Rect& dest,
                            bool transparent) = 0;

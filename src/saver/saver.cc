@@ -331,21 +331,13 @@ bool Saver::FrameSlice(DrawDevice& device, Clock::time_point deadline) {
   // The picture comes after the motion; nothing the background reads changes in between.
   if (!device.CanDraw()) return true;
   Surface& surface = device.BackSurface();
-  // Where the surface still holds the last frame over the same background, only what that
-  // frame drew over it is put back: the rest is the background already.
   const FrameBackground background = BackgroundFor(device, surface);
-  const bool kept =
-      background.kept_surface != 0 && last_frame_valid_ && background.SameAs(last_background_);
-  last_frame_valid_ = false;
-  if (!kept || !RedrawBackground(surface, background, drawn_over_)) {
-    DrawBackground(surface, background);
-  }
-  drawn_over_.clear();
   PictureItem& sprite = image_list_.Items(sprite_index_);
   const int32_t sprite_width = sprite.Width(), sprite_height = sprite.Height();
   const Rect whole{0, 0, background.width, background.height};
   int64_t area = 0;
   places_.clear();
+  sprite_rects_.clear();
   for (int32_t i = 0; i < count; ++i) {
     const int32_t x = BankersRound(sprites_[i].Position.X);
     const int32_t y = BankersRound(sprites_[i].Position.Y);
@@ -357,9 +349,26 @@ bool Saver::FrameSlice(DrawDevice& device, Clock::time_point deadline) {
     if (on_surface.Empty()) continue;
     area += Area(on_surface);
     // Past half the surface a whole background costs less than the parts.
-    if (area <= Area(whole) / 2) drawn_over_.push_back(on_surface);
+    if (area <= Area(whole) / 2) sprite_rects_.push_back(on_surface);
   }
-  sprite.DrawEach(surface, places_, 0);
+  // Sprites covering more than half the surface hide most of the background: where the surface
+  // can draw behind what it has, they come first, and the background only fills what they left.
+  const bool behind = area > Area(whole) / 2 && surface.BeginBehind();
+  if (behind) sprite.DrawEach(surface, places_, 0);
+  // Where the surface still holds the last frame over the same background, only what that
+  // frame drew over it is put back: the rest is the background already.
+  const bool kept =
+      background.kept_surface != 0 && last_frame_valid_ && background.SameAs(last_background_);
+  last_frame_valid_ = false;
+  if (!kept || !RedrawBackground(surface, background, drawn_over_)) {
+    DrawBackground(surface, background);
+  }
+  if (behind) {
+    surface.EndBehind();
+  } else {
+    sprite.DrawEach(surface, places_, 0);
+  }
+  drawn_over_.swap(sprite_rects_);
   DrawOverlays(surface);
   last_background_ = background;
   last_frame_valid_ = background.kept_surface != 0 && area <= Area(whole) / 2;

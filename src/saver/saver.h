@@ -201,6 +201,7 @@ class Saver {
   std::function<std::string()> time_text_;
   int64_t steps_left_ = 0;  // motion steps of the frame under way
   std::vector<std::pair<int32_t, int32_t>> places_;  // where the frame draws each sprite
+  std::vector<Rect> sprite_rects_;  // what this frame's sprites draw over, while it is small
   // The last frame drawn: its background, and where it drew over it (sprites, text). Valid
   // while the device keeps its back surface and the frame drew over at most half of it.
   FrameBackground last_background_;

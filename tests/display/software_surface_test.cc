@@ -176,7 +176,8 @@ TEST(SoftwareSurfaceTest, CopyEachMatchesTheCopiesInTurn) {
         for (int32_t x = 0; x < sw; ++x) source.SetPixel(x, y, below(3) == 0 ? kKey : next());
       }
       source.SetColorKey(kKey);
-      std::vector<SurfaceCopy> copies(1 + below(12));
+      // Every third round piles up enough copies to cover whole bands of rows.
+      std::vector<SurfaceCopy> copies(round % 3 == 0 ? 40 + below(40) : 1 + below(12));
       for (SurfaceCopy& c : copies) {
         const int32_t left = below(sw) - 2, top = below(sh) - 1;
         c.source = Rect{left, top, left + 1 + below(sw + 3), top + 1 + below(sh + 2)};
@@ -197,6 +198,53 @@ TEST(SoftwareSurfaceTest, CopyEachMatchesTheCopiesInTurn) {
     }
   }
   EXPECT_GT(shown, 100) << "the copies must land";
+}
+
+// Drawing behind a batch gives what drawing first and the batch after it gives, for each way of
+// drawing a background: fills, plain and keyed copies, and stretches up and down.
+TEST(SoftwareSurfaceTest, DrawingBehindMatchesDrawingFirst) {
+  uint32_t state = 11;
+  const auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 8; };
+  const auto below = [&next](int32_t n) { return static_cast<int32_t>(next() % n); };
+  SoftwareSurface sprite(40, 9), picture(70, 13);
+  for (int32_t y = 0; y < 13; ++y) {
+    for (int32_t x = 0; x < 70; ++x) {
+      if (x < 40 && y < 9) sprite.SetPixel(x, y, below(3) == 0 ? kKey : next());
+      picture.SetPixel(x, y, below(4) == 0 ? kKey : next());
+    }
+  }
+  sprite.SetColorKey(kKey);
+  picture.SetColorKey(kKey);
+  using Draw = void (*)(SoftwareSurface&, const SoftwareSurface&);
+  const Draw backgrounds[] = {
+      [](SoftwareSurface& s, const SoftwareSurface&) { s.Fill(kBg); },
+      [](SoftwareSurface& s, const SoftwareSurface&) { s.FillRect(Rect{-5, 3, 97, 11}, kBg); },
+      [](SoftwareSurface& s, const SoftwareSurface& p) { s.CopyFrom(p, Rect{0, 0, 70, 13}, 20, 1, false); },
+      [](SoftwareSurface& s, const SoftwareSurface& p) { s.CopyFrom(p, Rect{3, 0, 70, 13}, -4, 2, true); },
+      [](SoftwareSurface& s, const SoftwareSurface& p) { s.StretchFrom(p, Rect{0, 0, 70, 13}, Rect{-3, 0, 160, 20}, false); },
+      [](SoftwareSurface& s, const SoftwareSurface& p) { s.StretchFrom(p, Rect{0, 0, 70, 13}, Rect{5, 2, 40, 9}, true); }};
+  for (const int32_t width : {64, 130}) {
+    for (size_t b = 0; b < std::size(backgrounds); ++b) {
+      for (int round = 0; round < 10; ++round) {
+        std::vector<SurfaceCopy> copies(2 + below(8));
+        for (SurfaceCopy& c : copies) c = SurfaceCopy{Rect{0, 0, 40, 9}, below(width) - 20, below(20) - 5};
+        SoftwareSurface behind(width, 16), first(width, 16);
+        for (int32_t i = 0; i < width * 16; ++i) behind.MutablePixels()[i] = next();
+        std::copy(behind.Pixels(), behind.Pixels() + width * 16, first.MutablePixels());
+        ASSERT_TRUE(behind.BeginBehind());
+        behind.CopyEach(sprite, copies, true);
+        backgrounds[b](behind, picture);
+        behind.EndBehind();
+        backgrounds[b](first, picture);
+        first.CopyEach(sprite, copies, true);
+        ASSERT_TRUE(SameSurface(behind, first)) << "width " << width << " background " << b;
+        // Once ended, drawing is in order again.
+        behind.Fill(kBg);
+        first.Fill(kBg);
+        ASSERT_TRUE(SameSurface(behind, first));
+      }
+    }
+  }
 }
 
 TEST(SoftwareSurfaceTest, CopyFromOpaqueCopiesKeyedPixelsToo) {
