@@ -259,8 +259,13 @@ void SoftwareSurface::CopyFrom(const Surface& source, const Rect& source_rect, i
 void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceCopy>& copies,
                                bool transparent) {
   const auto* from = dynamic_cast<const SoftwareSurface*>(&source);
-  if (from == nullptr || from == this || copies.size() < 2) {
-    Surface::CopyEach(source, copies, transparent);
+  if (from == nullptr) return;
+  if (from == this) {
+    // The copies read what the surface held before them.
+    SoftwareSurface before(width_, height_);
+    std::copy(pixels_, pixels_ + count_, before.pixels_);
+    before.color_key_ = color_key_;
+    CopyEach(before, copies, transparent);
     return;
   }
   // Each copy clipped as CopyFrom clips it; the source pixels they read, as one box.
@@ -284,6 +289,14 @@ void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceC
                std::max(box.Bottom, src_top + dst.Height())};
   }
   if (clipped.empty()) return;
+  // Copies that together cover less than the surface hide little of each other: the coverage
+  // bits would cost more than the pixels they spare.
+  int64_t area = 0;
+  for (const Clipped& c : clipped) area += int64_t{c.dst.Width()} * c.dst.Height();
+  if (!behind_ && area <= int64_t{width_} * height_) {
+    Surface::CopyEach(source, copies, transparent);
+    return;
+  }
 
   // Which source pixels a copy sets: those that are not the key (all of them without it).
   thread_local PixelBits opaque;

@@ -351,9 +351,10 @@ bool Saver::FrameSlice(DrawDevice& device, Clock::time_point deadline) {
     // Past half the surface a whole background costs less than the parts.
     if (area <= Area(whole) / 2) sprite_rects_.push_back(on_surface);
   }
-  // Sprites covering more than half the surface hide most of the background: where the surface
-  // can draw behind what it has, they come first, and the background only fills what they left.
-  const bool behind = area > Area(whole) / 2 && surface.BeginBehind();
+  // Sprites whose area is more than the surface's hide most of the background: where the
+  // surface can draw behind what it has, they come first, and the background only fills what
+  // they left.
+  const bool behind = area > Area(whole) && surface.BeginBehind();
   if (behind) sprite.DrawEach(surface, places_, 0);
   // Where the surface still holds the last frame over the same background, only what that
   // frame drew over it is put back: the rest is the background already.

@@ -226,7 +226,7 @@ TEST(SoftwareSurfaceTest, DrawingBehindMatchesDrawingFirst) {
   for (const int32_t width : {64, 130}) {
     for (size_t b = 0; b < std::size(backgrounds); ++b) {
       for (int round = 0; round < 10; ++round) {
-        std::vector<SurfaceCopy> copies(2 + below(8));
+        std::vector<SurfaceCopy> copies(1 + below(8));
         for (SurfaceCopy& c : copies) c = SurfaceCopy{Rect{0, 0, 40, 9}, below(width) - 20, below(20) - 5};
         SoftwareSurface behind(width, 16), first(width, 16);
         for (int32_t i = 0; i < width * 16; ++i) behind.MutablePixels()[i] = next();
