@@ -80,8 +80,7 @@ class PictureItem {
   void Draw(Surface& dest, int32_t x, int32_t y, int pattern);
   // Draw at each of `places` in turn (later ones cover earlier ones), in one batch for the
   // surface.
-  void DrawEach(Surface& dest, const std::vector<std::pair<int32_t, int32_t>>& places,
-                int pattern);
+  void DrawEach(Surface& dest, const std::vector<std::pair<int32_t, int32_t>>& places, int pattern);
   // Scales cell `pattern` into `rect`; nothing when either rectangle is empty.
   void StretchDraw(Surface& dest, const Rect& rect, int pattern);
   // Whether StretchDraw of `pattern` sets every pixel of its rectangle: the item draws it now,

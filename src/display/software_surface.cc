@@ -249,10 +249,9 @@ void SoftwareSurface::CopyFrom(const Surface& source, const Rect& source_rect, i
       copy(0, dst.Width());
       continue;
     }
-    ForEachClearRun(covered_.Row(dst.Top + row), dst.Left, dst.Right,
-                    [&copy, &dst](int32_t begin, int32_t end) {
-                      copy(begin - dst.Left, end - dst.Left);
-                    });
+    ForEachClearRun(
+        covered_.Row(dst.Top + row), dst.Left, dst.Right,
+        [&copy, &dst](int32_t begin, int32_t end) { copy(begin - dst.Left, end - dst.Left); });
   }
 }
 
@@ -366,7 +365,8 @@ void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceC
       const uint32_t* in = from->pixels_ + static_cast<size_t>(c->src_top + row) * from->width_;
       uint32_t* out = pixels_ + static_cast<size_t>(y) * width_;
       ForEachRun(
-          first_word, last_word, [fresh, first_word](int32_t word) { return fresh[word - first_word]; },
+          first_word, last_word,
+          [fresh, first_word](int32_t word) { return fresh[word - first_word]; },
           [&](int32_t begin, int32_t end) {
             CopyPixels(in + (begin + delta), out + begin, end - begin);
           });

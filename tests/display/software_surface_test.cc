@@ -216,18 +216,28 @@ TEST(SoftwareSurfaceTest, DrawingBehindMatchesDrawingFirst) {
   sprite.SetColorKey(kKey);
   picture.SetColorKey(kKey);
   using Draw = void (*)(SoftwareSurface&, const SoftwareSurface&);
-  const Draw backgrounds[] = {
-      [](SoftwareSurface& s, const SoftwareSurface&) { s.Fill(kBg); },
-      [](SoftwareSurface& s, const SoftwareSurface&) { s.FillRect(Rect{-5, 3, 97, 11}, kBg); },
-      [](SoftwareSurface& s, const SoftwareSurface& p) { s.CopyFrom(p, Rect{0, 0, 70, 13}, 20, 1, false); },
-      [](SoftwareSurface& s, const SoftwareSurface& p) { s.CopyFrom(p, Rect{3, 0, 70, 13}, -4, 2, true); },
-      [](SoftwareSurface& s, const SoftwareSurface& p) { s.StretchFrom(p, Rect{0, 0, 70, 13}, Rect{-3, 0, 160, 20}, false); },
-      [](SoftwareSurface& s, const SoftwareSurface& p) { s.StretchFrom(p, Rect{0, 0, 70, 13}, Rect{5, 2, 40, 9}, true); }};
+  const Draw backgrounds[] = {[](SoftwareSurface& s, const SoftwareSurface&) { s.Fill(kBg); },
+                              [](SoftwareSurface& s, const SoftwareSurface&) {
+                                s.FillRect(Rect{-5, 3, 97, 11}, kBg);
+                              },
+                              [](SoftwareSurface& s, const SoftwareSurface& p) {
+                                s.CopyFrom(p, Rect{0, 0, 70, 13}, 20, 1, false);
+                              },
+                              [](SoftwareSurface& s, const SoftwareSurface& p) {
+                                s.CopyFrom(p, Rect{3, 0, 70, 13}, -4, 2, true);
+                              },
+                              [](SoftwareSurface& s, const SoftwareSurface& p) {
+                                s.StretchFrom(p, Rect{0, 0, 70, 13}, Rect{-3, 0, 160, 20}, false);
+                              },
+                              [](SoftwareSurface& s, const SoftwareSurface& p) {
+                                s.StretchFrom(p, Rect{0, 0, 70, 13}, Rect{5, 2, 40, 9}, true);
+                              }};
   for (const int32_t width : {64, 130}) {
     for (size_t b = 0; b < std::size(backgrounds); ++b) {
       for (int round = 0; round < 10; ++round) {
         std::vector<SurfaceCopy> copies(1 + below(8));
-        for (SurfaceCopy& c : copies) c = SurfaceCopy{Rect{0, 0, 40, 9}, below(width) - 20, below(20) - 5};
+        for (SurfaceCopy& c : copies)
+          c = SurfaceCopy{Rect{0, 0, 40, 9}, below(width) - 20, below(20) - 5};
         SoftwareSurface behind(width, 16), first(width, 16);
         for (int32_t i = 0; i < width * 16; ++i) behind.MutablePixels()[i] = next();
         std::copy(behind.Pixels(), behind.Pixels() + width * 16, first.MutablePixels());
