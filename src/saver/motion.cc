@@ -78,42 +78,36 @@ std::vector<std::pair<int32_t, int32_t>> TouchingPairsPlain(const std::vector<Sp
 
 namespace {
 
-// A touching pair as the visit sees it: the partner j of sprite i, the difference of their corners
-// (i's minus j's, rounded as Subtract rounds it) and its Length, which is also their Distance.
+// A touching pair as the exchanges take it: the partner j of sprite i, the difference of their
+// corners (i's minus j's, rounded as Subtract rounds it) and its Length, which is also their
+// Distance.
 struct Touch {
   int32_t j;
   Vector difference;
   float distance;
 };
 
-// Hands every touching pair to `visit` in (i, j) order: for each sprite i, Begin(i), then
-// Pair(i, touch) for each partner j > i in turn, then End(i). Positions must not change during
-// the visit; velocities may, which is what lets collisions be handled as the pairs are found.
-template <typename Visit>
-void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t sprite_width,
-                        Visit&& visit) {
-  auto plain = [&] {
-    for (int32_t i = 0; i < n; ++i) {
-      visit.Begin(i);
-      for (int32_t j = i + 1; j < n; ++j) {
-        Vector d = Copy(sprites[i].Position);
-        Subtract(d, sprites[j].Position);
-        const Touch t{j, d, Length(d)};
-        if (t.distance <= sprite_width) visit.Pair(i, t);
-      }
-      visit.End(i);
-    }
-  };
-  if (n < 16 || sprite_width < 0) return plain();
-  // Cells a little wider than the touching distance: a rounded distance of at most the width
-  // can belong to corners slightly more than the width apart, and those must still be
-  // neighbours in the grid.
-  const double cell = sprite_width + 1.0 + sprite_width * 1e-5;
+inline Touch TouchOf(const Vector& a, const Vector& b, int32_t j) {
+  Vector d = Copy(a);
+  Subtract(d, b);
+  return Touch{j, d, Length(d)};
+}
+
+// Calls near(i, j, difference, squared) for every pair i < j < n whose corners' difference, rounded
+// as Subtract rounds it, has a squared length (in double, as Length sums it) of at most reach²,
+// in (i, j) order. Returns false without calling anything where a grid does not pay; the caller
+// tests every pair then.
+template <typename Near>
+bool ForEachNearPair(const std::vector<Sprite>& sprites, int32_t n, double reach, Near&& near) {
+  if (n < 16 || !(reach > 0)) return false;
+  // Cells a little wider than the reach: corners within it by their rounded difference can be
+  // slightly more than the reach apart, and those must still be neighbours in the grid.
+  const double cell = reach + reach * 1e-5;
   float min_x = sprites[0].Position.X, max_x = min_x;
   float min_y = sprites[0].Position.Y, max_y = min_y;
   for (int32_t i = 0; i < n; ++i) {
     const Vector& p = sprites[i].Position;
-    if (!std::isfinite(p.X) || !std::isfinite(p.Y)) return plain();
+    if (!std::isfinite(p.X) || !std::isfinite(p.Y)) return false;
     min_x = std::min(min_x, p.X);
     max_x = std::max(max_x, p.X);
     min_y = std::min(min_y, p.Y);
@@ -126,7 +120,7 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
   // cells its memory does not.
   const double cells = columns_wide * rows_high;
   const double plain_work = static_cast<double>(n) * (n - 1) / 2;
-  if (cells > (1 << 22) || cells > std::max(4.0 * n + 1024, plain_work / 2)) return plain();
+  if (cells > (1 << 22) || cells > std::max(4.0 * n + 1024, plain_work / 2)) return false;
   const int32_t columns = static_cast<int32_t>(columns_wide);
   const int32_t rows = static_cast<int32_t>(rows_high);
 
@@ -137,19 +131,27 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
     Vector corner;
     int32_t index;
   };
+  struct Found {
+    int32_t j;
+    Vector difference;
+  };
+  struct Kept {
+    Vector difference;
+    double squared;
+  };
   thread_local std::vector<int32_t> cell_of_buffer, start_buffer, next_buffer;
   thread_local std::vector<Member> members_buffer;
-  thread_local std::vector<Touch> touches_buffer;
+  thread_local std::vector<Found> found_buffer;
   thread_local std::vector<double> squares_buffer;
   cell_of_buffer.resize(n);
   start_buffer.assign(static_cast<size_t>(columns) * rows + 1, 0);
   members_buffer.resize(n);
-  touches_buffer.resize(n);
+  found_buffer.resize(n);
   squares_buffer.resize(n);
   int32_t* const cell_of = cell_of_buffer.data();
   int32_t* const start = start_buffer.data();
   Member* const members = members_buffer.data();
-  Touch* const touches = touches_buffer.data();
+  Found* const found_at = found_buffer.data();
   double* const squares = squares_buffer.data();
   for (int32_t i = 0; i < n; ++i) {
     const Vector& p = sprites[i].Position;
@@ -169,17 +171,16 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
   int32_t* const next = next_buffer.data();
   for (int32_t i = 0; i < n; ++i) members[next[cell_of[i]]++] = Member{sprites[i].Position, i};
   std::copy(start, start + cell_count, next);
-  // A sprite's touching partners are marked in a bitmap by index and kept at their partner's
-  // slot: reading the marks in order hands them out in partner order, without a sort.
+  // A sprite's near partners are marked in a bitmap by index and kept at their partner's slot:
+  // reading the marks in order hands them out in partner order, without a sort.
   thread_local std::vector<uint64_t> marks_buffer;
-  thread_local std::vector<Touch> by_partner_buffer;
+  thread_local std::vector<Kept> by_partner_buffer;
   marks_buffer.assign((static_cast<size_t>(n) + 63) / 64, 0);
   by_partner_buffer.resize(n);
   uint64_t* const marks = marks_buffer.data();
-  Touch* const by_partner = by_partner_buffer.data();
+  Kept* const by_partner = by_partner_buffer.data();
 
-  // Beyond this squared distance no rounding brings two corners within the width.
-  const double far = (sprite_width + 1.0) * (sprite_width + 1.0);
+  const double far = reach * reach;
   for (int32_t i = 0; i < n; ++i) {
     const Vector a = sprites[i].Position;
     ++next[cell_of[i]];
@@ -194,7 +195,7 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
           const float dx = RoundToFloat(static_cast<double>(a.X) - b.X);
           const float dy = RoundToFloat(static_cast<double>(a.Y) - b.Y);
           const double squared = static_cast<double>(dx) * dx + static_cast<double>(dy) * dy;
-          touches[found] = Touch{members[k].index, Vector(dx, dy), 0};
+          found_at[found] = Found{members[k].index, Vector(dx, dy)};
           squares[found] = squared;
           found += squared <= far;
         }
@@ -203,21 +204,194 @@ void VisitTouchingPairs(const std::vector<Sprite>& sprites, int32_t n, int32_t s
     if (found == 0) continue;
     int32_t low = n, high = 0;
     for (int32_t t = 0; t < found; ++t) {
-      const int32_t j = touches[t].j;
-      const float distance = RoundToFloat(std::sqrt(squares[t]));
-      by_partner[j] = Touch{j, touches[t].difference, distance};
-      marks[j >> 6] |= static_cast<uint64_t>(distance <= sprite_width) << (j & 63);
+      const int32_t j = found_at[t].j;
+      by_partner[j] = Kept{found_at[t].difference, squares[t]};
+      marks[j >> 6] |= uint64_t{1} << (j & 63);
       low = std::min(low, j);
       high = std::max(high, j);
     }
-    visit.Begin(i);
     for (int32_t w = low >> 6; w <= high >> 6; ++w) {
       for (uint64_t m = marks[w]; m != 0; m &= m - 1) {
-        visit.Pair(i, by_partner[w * 64 + __builtin_ctzll(m)]);
+        const int32_t j = w * 64 + __builtin_ctzll(m);
+        near(i, j, by_partner[j].difference, by_partner[j].squared);
       }
       marks[w] = 0;
     }
-    visit.End(i);
+  }
+  return true;
+}
+
+// Each sprite's touching pairs, in (i, j) order: sprite i's are touches[from[i] .. from[i + 1]).
+// `touches` may hold more than from[n] entries: it only grows, as clearing it each step would
+// cost more than filling it does.
+struct TouchList {
+  std::vector<int32_t> from;
+  std::vector<Touch> touches;
+};
+
+// Candidate partners kept from one motion step to the next: for each sprite i, the sprites
+// j > i whose corners were within the width plus a margin of its own when the list was made,
+// in index order. While no two sprites together have moved the margin since then, every pair
+// that touches now is among them, so a step tests only these instead of searching anew.
+class NearList {
+ public:
+  // The touching pairs of the first n sprites, from this list where it still holds.
+  void TouchesOf(const std::vector<Sprite>& sprites, int32_t n, int32_t width, TouchList* out) {
+    if (!Holds(sprites, n, width)) Make(sprites, n, width);
+    out->from.resize(static_cast<size_t>(n) + 1);
+    if (!made_) {
+      // No grid: every pair is tested.
+      out->touches.clear();
+      for (int32_t i = 0; i < n; ++i) {
+        out->from[i] = static_cast<int32_t>(out->touches.size());
+        for (int32_t j = i + 1; j < n; ++j) {
+          const Touch t = TouchOf(sprites[i].Position, sprites[j].Position, j);
+          if (t.distance <= width) out->touches.push_back(t);
+        }
+      }
+      out->from[n] = static_cast<int32_t>(out->touches.size());
+      return;
+    }
+    if (out->touches.size() < partners_.size()) out->touches.resize(partners_.size());
+    Touch* const touches = out->touches.data();
+    int32_t count = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      out->from[i] = count;
+      const Vector a = sprites[i].Position;
+      for (int32_t k = start_[i], end = start_[i + 1]; k < end; ++k) {
+        const int32_t j = partners_[k];
+        touches[count] = TouchOf(a, sprites[j].Position, j);
+        count += touches[count].distance <= width;
+      }
+    }
+    out->from[n] = count;
+  }
+
+ private:
+  bool Holds(const std::vector<Sprite>& sprites, int32_t n, int32_t width) const {
+    if (!reusable_ || n != n_ || width != width_) return false;
+    // The two largest moves since the list was made bound what any pair has closed in.
+    double first = 0, second = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      const double dx = static_cast<double>(sprites[i].Position.X) - made_at_[i].X;
+      const double dy = static_cast<double>(sprites[i].Position.Y) - made_at_[i].Y;
+      const double moved = dx * dx + dy * dy;
+      if (!(moved <= first)) {  // a corner that is no longer finite ends the list, too
+        second = first;
+        first = moved;
+      } else if (moved > second) {
+        second = moved;
+      }
+    }
+    return std::sqrt(first) + std::sqrt(second) <= margin_;
+  }
+
+  void Make(const std::vector<Sprite>& sprites, int32_t n, int32_t width) {
+    n_ = n;
+    width_ = width;
+    // Wide enough that a list lasts several steps at the speed of the fastest sprite; but a
+    // wider margin makes every step test more candidates, so at most half the width.
+    double fastest = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      const Vector& v = sprites[i].Velocity;
+      fastest = std::max(fastest, static_cast<double>(v.X) * v.X + static_cast<double>(v.Y) * v.Y);
+    }
+    const double most = std::max(2.0, width / 2.0);
+    margin_ = std::min(most, std::max({2.0, width / 8.0, 6 * std::sqrt(fastest)}));
+    start_.assign(static_cast<size_t>(n) + 1, 0);
+    partners_.clear();
+    // A touching pair's corners are at most a little more than the width apart (rounding), so
+    // one more pixel bounds it.
+    made_ = ForEachNearPair(sprites, n, width + 1.0 + margin_,
+                            [this](int32_t i, int32_t j, const Vector&, double) {
+                              ++start_[i + 1];
+                              partners_.push_back(j);
+                            });
+    for (int32_t i = 0; i < n; ++i) start_[i + 1] += start_[i];
+    // Far from the origin, or for very wide pictures, the bounds above leave no room for the
+    // rounding of the moves: the list then serves a single step.
+    constexpr float kFar = 1 << 24;
+    reusable_ = made_ && width + 1.0 + margin_ < (1 << 21);
+    made_at_.resize(n);
+    for (int32_t i = 0; i < n && reusable_; ++i) {
+      made_at_[i] = sprites[i].Position;
+      reusable_ = std::fabs(made_at_[i].X) <= kFar && std::fabs(made_at_[i].Y) <= kFar;
+    }
+  }
+
+  int32_t n_ = -1;
+  int32_t width_ = -1;
+  double margin_ = 0;
+  bool made_ = false;
+  bool reusable_ = false;
+  std::vector<Vector> made_at_;
+  std::vector<int32_t> start_;
+  std::vector<int32_t> partners_;
+};
+
+// Sprite i's velocity goes from one exchange to the next in registers; `lanes` sprites whose
+// pairs share no sprite run side by side, so that the processor overlaps their chains.
+template <int kLanes>
+void ExchangeSideBySide(Sprite* all, const int32_t* lane, const TouchList& list) {
+  Vector velocity[kLanes];
+  const Touch* next[kLanes];
+  const Touch* end[kLanes];
+  for (int k = 0; k < kLanes; ++k) {
+    velocity[k] = all[lane[k]].Velocity;
+    next[k] = list.touches.data() + list.from[lane[k]];
+    end[k] = list.touches.data() + list.from[lane[k] + 1];
+  }
+  for (bool more = true; more;) {
+    more = false;
+    for (int k = 0; k < kLanes; ++k) {
+      if (next[k] == end[k]) continue;
+      CollideAlong(velocity[k], all[next[k]->j].Velocity, next[k]->difference, next[k]->distance);
+      more |= ++next[k] != end[k];
+    }
+  }
+  for (int k = 0; k < kLanes; ++k) all[lane[k]].Velocity = velocity[k];
+}
+
+// The exchanges of every touching pair, in (i, j) order. The pairs of consecutive sprites that
+// share no sprite commute, so up to four such sprites are taken together.
+void ExchangeAll(Sprite* all, int32_t n, const TouchList& list) {
+  // group_of[s]: the last group that sprite s belongs to.
+  thread_local std::vector<int32_t> group_buffer;
+  group_buffer.assign(n, -1);
+  int32_t* const group_of = group_buffer.data();
+  const Touch* const touches = list.touches.data();
+  for (int32_t i = 0, group = 0; i < n; ++group) {
+    int32_t lane[4];
+    int lanes = 0;
+    for (; i < n && lanes < 4; ++i) {
+      const int32_t begin = list.from[i], end = list.from[i + 1];
+      if (begin == end) continue;
+      // A sprite that clashes starts the next group; the marks it has left here are of this one.
+      bool clash = group_of[i] == group;
+      group_of[i] = group;
+      for (int32_t k = begin; k < end; ++k) {
+        clash |= group_of[touches[k].j] == group;
+        group_of[touches[k].j] = group;
+      }
+      if (clash) break;
+      lane[lanes++] = i;
+    }
+    switch (lanes) {
+      case 1:
+        ExchangeSideBySide<1>(all, lane, list);
+        break;
+      case 2:
+        ExchangeSideBySide<2>(all, lane, list);
+        break;
+      case 3:
+        ExchangeSideBySide<3>(all, lane, list);
+        break;
+      case 4:
+        ExchangeSideBySide<4>(all, lane, list);
+        break;
+      default:
+        break;
+    }
   }
 }
 
@@ -227,30 +401,24 @@ std::vector<std::pair<int32_t, int32_t>> TouchingPairs(const std::vector<Sprite>
                                                        int32_t count, int32_t sprite_width) {
   std::vector<std::pair<int32_t, int32_t>> pairs;
   const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(sprites.size()));
-  struct Pairs {
-    std::vector<std::pair<int32_t, int32_t>>* pairs;
-    void Begin(int32_t) {}
-    void Pair(int32_t i, const Touch& t) { pairs->emplace_back(i, t.j); }
-    void End(int32_t) {}
-  };
-  VisitTouchingPairs(sprites, n, sprite_width, Pairs{&pairs});
-  return pairs;
+  // A rounded distance of at most the width can belong to corners slightly more than the width
+  // apart: one more pixel of reach finds them.
+  const bool grid = ForEachNearPair(sprites, n, sprite_width + 1.0,
+                                    [&](int32_t i, int32_t j, const Vector&, double squared) {
+                                      if (RoundToFloat(std::sqrt(squared)) <= sprite_width)
+                                        pairs.emplace_back(i, j);
+                                    });
+  return grid ? pairs : TouchingPairsPlain(sprites, count, sprite_width);
 }
 
 void CollideSprites(std::vector<Sprite>& sprites, int32_t count, int32_t sprite_width) {
   const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(sprites.size()));
-  // Sprite i's velocity goes from one exchange to the next in registers: its partners are all
-  // other sprites.
-  struct Exchanges {
-    Sprite* all;
-    Vector velocity;
-    void Begin(int32_t i) { velocity = all[i].Velocity; }
-    void Pair(int32_t, const Touch& t) {
-      CollideAlong(velocity, all[t.j].Velocity, t.difference, t.distance);
-    }
-    void End(int32_t i) { all[i].Velocity = velocity; }
-  };
-  VisitTouchingPairs(sprites, n, sprite_width, Exchanges{sprites.data(), Vector()});
+  // Kept between calls: a frame runs several motion steps, and the list checks that it still
+  // holds for the sprites it is given.
+  thread_local NearList near;
+  thread_local TouchList list;
+  near.TouchesOf(sprites, n, sprite_width, &list);
+  ExchangeAll(sprites.data(), n, list);
 }
 
 PlacementGrid::PlacementGrid(float max_x, float max_y, int32_t width) : width_(width) {

@@ -47,6 +47,8 @@ std::vector<std::pair<int32_t, int32_t>> TouchingPairsPlain(const std::vector<Sp
 
 // The exchange of two equal masses along the line between their corners; later pairs see the
 // velocities that earlier ones produced.
+// CollideSprites keeps each sprite's likely partners from one call to the next, for as long as
+// the sprites it is given have not moved far enough for a new pair to touch.
 void Collide(Sprite& first, Sprite& second);
 void CollideSprites(std::vector<Sprite>& sprites, int32_t count, int32_t sprite_width);
 
