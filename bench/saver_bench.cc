@@ -1,11 +1,15 @@
 // The saver's per-frame costs: one motion step with many sprites (grid-found pairs against the
-// plain pairwise loop), one whole frame on the software surface, and a colour-keyed sprite copy
-// against memcpy of the same rows.
+// plain pairwise loop), one whole frame on the software surface (of a bench saver, and of the
+// demo saver made heavy), and a colour-keyed sprite copy against memcpy of the same rows.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
+#include <regex>
 
 #include "datafile/zip_writer.h"
 #include "display/software_surface.h"
@@ -67,7 +71,9 @@ class BenchHost : public DataFileHost {
     throw std::runtime_error(message);
   }
   void ArchiveMessage(const std::string&) override {}
-  int32_t Random(int32_t) override { return 0; }
+  // The set a saver starts with is the first, or `set` for the heavy demo saver.
+  int32_t Random(int32_t range) override { return range > 0 ? set % range : 0; }
+  int32_t set = 0;
   void OpenArchive(ZipArchive& zip, const std::string& path) override {
     zip.OpenMemory(archive, path);
   }
@@ -118,10 +124,39 @@ void MakeBenchArchive(BenchHost& host, int sprites, int icon, int speed = 2, boo
                                    [&counter]() { return counter++; });
 }
 
+// The demo saver's own folder as a data file, made heavy: 1000 pictures at Speed 10.
+void MakeHeavyDemoArchive(BenchHost& host) {
+  std::vector<ZipWriterEntry> entries;
+  const std::filesystem::path folder = QUENVALE_DEMO_DIR;
+  for (const auto& file : std::filesystem::recursive_directory_iterator(folder)) {
+    if (!file.is_regular_file()) continue;
+    std::ifstream in(file.path(), std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string name = file.path().lexically_relative(folder).generic_string();
+    if (name == "settings.txt") {
+      bytes = std::regex_replace(bytes, std::regex("nrImages=[0-9]+"), "nrImages=1000");
+      bytes = std::regex_replace(bytes, std::regex("Speed=[0-9]+"), "Speed=10");
+    }
+    entries.push_back({name, std::vector<uint8_t>(bytes.begin(), bytes.end()), 0});
+  }
+  uint8_t counter = 0;
+  host.archive = WriteEncryptedZip(entries, ArchivePasswordFor(host.ExecutablePath()),
+                                   [&counter]() { return counter++; });
+}
+
 // The bench saver started on a width x height client area: `sprites` sprites `icon` pixels wide.
 struct BenchSaver {
   BenchSaver(int width, int height, int sprites, int icon, int speed = 2, bool disc = false) {
     MakeBenchArchive(host, sprites, icon, speed, disc);
+    Start(width, height);
+  }
+  // The heavy demo saver, starting with set `set`.
+  BenchSaver(int width, int height, int set) {
+    host.set = set;
+    MakeHeavyDemoArchive(host);
+    Start(width, height);
+  }
+  void Start(int width, int height) {
     data = std::make_unique<ZipFileSettings>(host, SaverMode::smSave);
     session = std::make_unique<SaverSession>(*data, store, SaverMode::smSave, random, session_host);
     session->Open();
@@ -167,6 +202,23 @@ BENCHMARK(BM_Frame)
     ->Args({1920, 1080, 1000, 10, 1})
     ->Args({1920, 1080, 1000, -1, 1})  // its drawing alone: a negative Speed stands still
     ->Unit(benchmark::kMillisecond);
+
+// Argument: a set. The demo saver with 1000 pictures at Speed 10 showing that set at 1920 x
+// 1080, its frames after the first 600 (ten seconds), once the pictures have spread as a running
+// saver's have.
+void BM_HeavyDemoFrame(benchmark::State& state) {
+  BenchSaver bench(kWidth, kHeight, static_cast<int>(state.range(0)));
+  SaverSession& session = *bench.session;
+  SoftwareDevice device(kWidth, kHeight);
+  session.Bind(device);
+  for (int frame = 0; frame < 600; ++frame) session.DrawFrame();
+  for (auto _ : state) {
+    session.DrawFrame();
+    benchmark::DoNotOptimize(device.Screen().pixels.data());
+  }
+  state.SetLabel(bench.data->Sets()[bench.data->CurrentSetIndex()].Name);
+}
+BENCHMARK(BM_HeavyDemoFrame)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 // A 128 x 128 sprite, a disc on the colour key, copied with the key (argument 1) or as the
 // same rows by memcpy (argument 0), at places across a 1920 x 1080 surface: bytes per second
