@@ -1,6 +1,7 @@
 #include "display/software_surface.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -62,11 +63,16 @@ __attribute__((target("avx2"))) void CopyKeyedRowAvx2(const uint32_t* in, uint32
   CopyKeyedRowSse2(in + col, out + col, n - col, key);
 }
 
-using KeyedRowCopy = void (*)(const uint32_t*, uint32_t*, int32_t, uint32_t);
-KeyedRowCopy ChooseKeyedRowCopy() {
+// Whether to use AVX2 where the processor has it. QUENVALE_SIMD=sse2 in the environment keeps
+// to what every x86-64 has, so that those paths can be tested and compared on any machine.
+bool UseAvx2() {
   __builtin_cpu_init();  // this runs among the static initialisers
-  return __builtin_cpu_supports("avx2") ? CopyKeyedRowAvx2 : CopyKeyedRowSse2;
+  const char* simd = std::getenv("QUENVALE_SIMD");
+  return __builtin_cpu_supports("avx2") && (simd == nullptr || std::strcmp(simd, "sse2") != 0);
 }
+
+using KeyedRowCopy = void (*)(const uint32_t*, uint32_t*, int32_t, uint32_t);
+KeyedRowCopy ChooseKeyedRowCopy() { return UseAvx2() ? CopyKeyedRowAvx2 : CopyKeyedRowSse2; }
 const KeyedRowCopy CopyKeyedRow = ChooseKeyedRowCopy();
 #else
 constexpr auto CopyKeyedRow = CopyKeyedRowSse2;
@@ -154,6 +160,42 @@ inline void CopyPixels(const uint32_t* in, uint32_t* out, int32_t n) {
 #endif
   for (int32_t i = 0; i < n; ++i) out[i] = in[i];
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// For every set bit of fresh[0 .. words), bit b of fresh[k] standing for column
+// (first_word + k) * 64 + b: out[column] = in[column + delta], eight pixels a step through a
+// masked store (AVX2), for rows of many short runs. The source is read in whole groups only
+// where the group lies in [safe_begin, safe_end), and pixel by pixel elsewhere.
+__attribute__((target("avx2"))) void CopyFreshBitsAvx2(const uint32_t* in, uint32_t* out,
+                                                       int32_t delta, const uint64_t* fresh,
+                                                       int32_t first_word, int32_t words,
+                                                       int32_t safe_begin, int32_t safe_end) {
+  const __m256i lanes = _mm256_set_epi32(128, 64, 32, 16, 8, 4, 2, 1);
+  for (int32_t k = 0; k < words; ++k) {
+    const uint64_t bits = fresh[k];
+    const int32_t base = (first_word + k) * 64;
+    for (uint64_t rest = bits; rest != 0;) {
+      const int b = __builtin_ctzll(rest) & ~7;
+      rest &= ~(uint64_t{0xFF} << b);
+      const int32_t c = base + b;
+      auto m = static_cast<uint32_t>(bits >> b) & 0xFF;
+      if (c < safe_begin || c + 8 > safe_end) {
+        for (; m != 0; m &= m - 1) out[c + __builtin_ctz(m)] = in[c + __builtin_ctz(m) + delta];
+        continue;
+      }
+      const __m256i set = _mm256_cmpeq_epi32(
+          _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(m)), lanes), lanes);
+      _mm256_maskstore_epi32(reinterpret_cast<int*>(out + c), set,
+                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + c + delta)));
+    }
+  }
+}
+const bool kHasAvx2 = UseAvx2();
+#else
+constexpr bool kHasAvx2 = false;
+inline void CopyFreshBitsAvx2(const uint32_t*, uint32_t*, int32_t, const uint64_t*, int32_t,
+                              int32_t, int32_t, int32_t) {}
+#endif
 
 }  // namespace
 
@@ -309,6 +351,20 @@ void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceC
       bits[b >> 6] |= static_cast<uint64_t>(!transparent || in[x] != key) << (b & 63);
     }
   }
+  // Pictures of more than about one run a row (lace, leaves, snow, fins) are copied in groups of
+  // pixels through a mask where the processor has one: what the copies in front leave of them
+  // comes in many short runs. For the others, run by run costs less.
+  bool in_groups = false;
+  if (kHasAvx2) {
+    int64_t runs = 0;
+    for (int32_t y = 0; y < box.Height(); ++y) {
+      const uint64_t* bits = opaque.Row(y);
+      for (int32_t w = 1; w <= (box.Width() + 63) / 64; ++w) {
+        runs += __builtin_popcountll(bits[w] & ~((bits[w] << 1) | (bits[w - 1] >> 63)));
+      }
+    }
+    in_groups = 4 * runs > 5 * int64_t{box.Height()};
+  }
   // Which pixels of this surface the copies drawn so far have set; drawing behind, also those
   // that earlier batches set.
   if (!behind_) ResetCovered();
@@ -327,6 +383,9 @@ void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceC
     const int64_t first_bit = int64_t{first_word} * 64 + delta - box.Left + 64;
     const int64_t word_offset = first_bit >> 6;
     const int shift = static_cast<int>(first_bit & 63);
+    // Columns whose source pixel lies in the source's row and which lie in this surface's.
+    const int32_t safe_begin = std::max(0, -delta);
+    const int32_t safe_end = std::min(width_, from->width_ - delta);
     for (int32_t y = c->dst.Top; y < c->dst.Bottom; ++y) {
       if (y % kBandRows == 0 || y == c->dst.Top) {
         // A band covered throughout this copy's words is skipped whole.
@@ -364,6 +423,10 @@ void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceC
       }
       const uint32_t* in = from->pixels_ + static_cast<size_t>(c->src_top + row) * from->width_;
       uint32_t* out = pixels_ + static_cast<size_t>(y) * width_;
+      if (in_groups) {
+        CopyFreshBitsAvx2(in, out, delta, fresh, first_word, words, safe_begin, safe_end);
+        continue;
+      }
       ForEachRun(
           first_word, last_word,
           [fresh, first_word](int32_t word) { return fresh[word - first_word]; },
