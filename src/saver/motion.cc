@@ -235,10 +235,16 @@ struct TouchList {
 // that touches now is among them, so a step tests only these instead of searching anew.
 class NearList {
  public:
-  // The touching pairs of the first n sprites, from this list where it still holds.
-  void TouchesOf(const std::vector<Sprite>& sprites, int32_t n, int32_t width, TouchList* out) {
+  // Pairs beyond this many are not kept: thousands of pictures piled in one place would need
+  // gigabytes.
+  static constexpr size_t kMostKept = size_t{1} << 21;
+
+  // The touching pairs of the first n sprites, from this list where it still holds; false,
+  // with `out` empty, where there are too many to keep.
+  bool TouchesOf(const std::vector<Sprite>& sprites, int32_t n, int32_t width, TouchList* out) {
     if (!Holds(sprites, n, width)) Make(sprites, n, width);
     out->from.resize(static_cast<size_t>(n) + 1);
+    if (crowded_) return Forget(out);
     if (!made_) {
       // No grid: every pair is tested.
       out->touches.clear();
@@ -248,9 +254,10 @@ class NearList {
           const Touch t = TouchOf(sprites[i].Position, sprites[j].Position, j);
           if (t.distance <= width) out->touches.push_back(t);
         }
+        if (out->touches.size() > kMostKept) return Forget(out);
       }
       out->from[n] = static_cast<int32_t>(out->touches.size());
-      return;
+      return true;
     }
     if (out->touches.size() < partners_.size()) out->touches.resize(partners_.size());
     Touch* const touches = out->touches.data();
@@ -265,6 +272,7 @@ class NearList {
       }
     }
     out->from[n] = count;
+    return true;
   }
 
  private:
@@ -300,13 +308,20 @@ class NearList {
     margin_ = std::min(most, std::max({2.0, width / 8.0, 6 * std::sqrt(fastest)}));
     start_.assign(static_cast<size_t>(n) + 1, 0);
     partners_.clear();
+    crowded_ = false;
     // A touching pair's corners are at most a little more than the width apart (rounding), so
     // one more pixel bounds it.
     made_ = ForEachNearPair(sprites, n, width + 1.0 + margin_,
                             [this](int32_t i, int32_t j, const Vector&, double) {
+                              crowded_ = crowded_ || partners_.size() == kMostKept;
+                              if (crowded_) return;
                               ++start_[i + 1];
                               partners_.push_back(j);
                             });
+    if (crowded_) {
+      made_ = false;
+      std::vector<int32_t>().swap(partners_);
+    }
     for (int32_t i = 0; i < n; ++i) start_[i + 1] += start_[i];
     // Far from the origin, or for very wide pictures, the bounds above leave no room for the
     // rounding of the moves: the list then serves a single step.
@@ -319,10 +334,17 @@ class NearList {
     }
   }
 
+  bool Forget(TouchList* out) {
+    std::vector<Touch>().swap(out->touches);
+    std::fill(out->from.begin(), out->from.end(), 0);
+    return false;
+  }
+
   int32_t n_ = -1;
   int32_t width_ = -1;
   double margin_ = 0;
   bool made_ = false;
+  bool crowded_ = false;  // more near pairs than are kept
   bool reusable_ = false;
   std::vector<Vector> made_at_;
   std::vector<int32_t> start_;
@@ -417,8 +439,25 @@ void CollideSprites(std::vector<Sprite>& sprites, int32_t count, int32_t sprite_
   // holds for the sprites it is given.
   thread_local NearList near;
   thread_local TouchList list;
-  near.TouchesOf(sprites, n, sprite_width, &list);
-  ExchangeAll(sprites.data(), n, list);
+  if (near.TouchesOf(sprites, n, sprite_width, &list)) {
+    ExchangeAll(sprites.data(), n, list);
+    return;
+  }
+  // Too many pairs to keep: each is exchanged as it is found, in the same order.
+  auto exchange = [&sprites, sprite_width](int32_t i, int32_t j, const Vector& d, double squared) {
+    const float distance = RoundToFloat(std::sqrt(squared));
+    if (distance <= sprite_width) {
+      CollideAlong(sprites[i].Velocity, sprites[j].Velocity, d, distance);
+    }
+  };
+  if (ForEachNearPair(sprites, n, sprite_width + 1.0, exchange)) return;
+  for (int32_t i = 0; i < n; ++i) {
+    for (int32_t j = i + 1; j < n; ++j) {
+      Vector d = Copy(sprites[i].Position);
+      Subtract(d, sprites[j].Position);
+      exchange(i, j, d, static_cast<double>(d.X) * d.X + static_cast<double>(d.Y) * d.Y);
+    }
+  }
 }
 
 PlacementGrid::PlacementGrid(float max_x, float max_y, int32_t width) : width_(width) {

@@ -223,6 +223,23 @@ TEST(MotionTest, GridMatchesThePlainLoopAtTheExtremes) {
   }
 }
 
+// Thousands of pictures in one place have more touching pairs than are kept between steps:
+// they are exchanged as they are found, still exactly as the plain loop exchanges them.
+TEST(MotionTest, APileTooCrowdedToKeepMatchesThePlainLoop) {
+  std::mt19937 rng(9);
+  std::vector<Sprite> grid = RandomSprites(rng, 2100, 40, 40, 0);
+  std::vector<Sprite> plain = grid;
+  const MotionBounds bounds{2000, 2000, 64, 64};
+  for (int step = 0; step < 2; ++step) {
+    MoveSprites(plain, 2100, bounds);
+    const auto pairs = TouchingPairsPlain(plain, 2100, 64);
+    ASSERT_GT(pairs.size(), size_t{1} << 21);
+    for (const auto& [i, j] : pairs) ExchangeAsWritten(plain[i], plain[j]);
+    MotionStep(grid, 2100, bounds, true);
+    ASSERT_TRUE(SameBits(grid, plain)) << "step " << step;
+  }
+}
+
 // The placement grid answers as a test against every corner placed so far.
 TEST(MotionTest, PlacementGridAnswersAsTheFullTest) {
   std::mt19937 rng(5);
