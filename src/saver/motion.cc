@@ -240,25 +240,14 @@ class NearList {
   static constexpr size_t kMostKept = size_t{1} << 21;
 
   // The touching pairs of the first n sprites, from this list where it still holds; false,
-  // with `out` empty, where there are too many to keep.
+  // with `out` empty, where no list is kept: no grid pays, or there are too many pairs.
   bool TouchesOf(const std::vector<Sprite>& sprites, int32_t n, int32_t width, TouchList* out) {
     if (!Holds(sprites, n, width)) Make(sprites, n, width);
-    out->from.resize(static_cast<size_t>(n) + 1);
-    if (crowded_) return Forget(out);
     if (!made_) {
-      // No grid: every pair is tested.
-      out->touches.clear();
-      for (int32_t i = 0; i < n; ++i) {
-        out->from[i] = static_cast<int32_t>(out->touches.size());
-        for (int32_t j = i + 1; j < n; ++j) {
-          const Touch t = TouchOf(sprites[i].Position, sprites[j].Position, j);
-          if (t.distance <= width) out->touches.push_back(t);
-        }
-        if (out->touches.size() > kMostKept) return Forget(out);
-      }
-      out->from[n] = static_cast<int32_t>(out->touches.size());
-      return true;
+      std::vector<Touch>().swap(out->touches);
+      return false;
     }
+    out->from.resize(static_cast<size_t>(n) + 1);
     if (out->touches.size() < partners_.size()) out->touches.resize(partners_.size());
     Touch* const touches = out->touches.data();
     int32_t count = 0;
@@ -308,17 +297,17 @@ class NearList {
     margin_ = std::min(most, std::max({2.0, width / 8.0, 6 * std::sqrt(fastest)}));
     start_.assign(static_cast<size_t>(n) + 1, 0);
     partners_.clear();
-    crowded_ = false;
+    bool crowded = false;
     // A touching pair's corners are at most a little more than the width apart (rounding), so
     // one more pixel bounds it.
     made_ = ForEachNearPair(sprites, n, width + 1.0 + margin_,
-                            [this](int32_t i, int32_t j, const Vector&, double) {
-                              crowded_ = crowded_ || partners_.size() == kMostKept;
-                              if (crowded_) return;
+                            [this, &crowded](int32_t i, int32_t j, const Vector&, double) {
+                              crowded = crowded || partners_.size() == kMostKept;
+                              if (crowded) return;
                               ++start_[i + 1];
                               partners_.push_back(j);
                             });
-    if (crowded_) {
+    if (crowded) {
       made_ = false;
       std::vector<int32_t>().swap(partners_);
     }
@@ -334,17 +323,10 @@ class NearList {
     }
   }
 
-  bool Forget(TouchList* out) {
-    std::vector<Touch>().swap(out->touches);
-    std::fill(out->from.begin(), out->from.end(), 0);
-    return false;
-  }
-
   int32_t n_ = -1;
   int32_t width_ = -1;
   double margin_ = 0;
   bool made_ = false;
-  bool crowded_ = false;  // more near pairs than are kept
   bool reusable_ = false;
   std::vector<Vector> made_at_;
   std::vector<int32_t> start_;
@@ -443,7 +425,7 @@ void CollideSprites(std::vector<Sprite>& sprites, int32_t count, int32_t sprite_
     ExchangeAll(sprites.data(), n, list);
     return;
   }
-  // Too many pairs to keep: each is exchanged as it is found, in the same order.
+  // No list: each pair is exchanged as it is found, in the same order.
   auto exchange = [&sprites, sprite_width](int32_t i, int32_t j, const Vector& d, double squared) {
     const float distance = RoundToFloat(std::sqrt(squared));
     if (distance <= sprite_width) {
