@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #ifdef __SSE2__
@@ -63,16 +64,29 @@ __attribute__((target("avx2"))) void CopyKeyedRowAvx2(const uint32_t* in, uint32
   CopyKeyedRowSse2(in + col, out + col, n - col, key);
 }
 
-// Whether to use AVX2 where the processor has it. QUENVALE_SIMD=sse2 in the environment keeps
-// to what every x86-64 has, so that those paths can be tested and compared on any machine.
-bool UseAvx2() {
-  __builtin_cpu_init();  // this runs among the static initialisers
-  const char* simd = std::getenv("QUENVALE_SIMD");
-  return __builtin_cpu_supports("avx2") && (simd == nullptr || std::strcmp(simd, "sse2") != 0);
+// The widest vector instructions to use: QUENVALE_SIMD=sse2 in the environment keeps to what
+// every x86-64 has, and QUENVALE_SIMD=avx2 to AVX2, so that every path can be tested and
+// compared on one machine.
+enum class Simd { kSse2, kAvx2, kAvx512 };
+std::string WantedSimd() {
+  const char* wanted = std::getenv("QUENVALE_SIMD");
+  return wanted != nullptr ? wanted : "";
 }
+Simd ChooseSimd() {
+  __builtin_cpu_init();  // this runs among the static initialisers
+  const std::string simd = WantedSimd();
+  if (simd == "sse2" || !__builtin_cpu_supports("avx2")) return Simd::kSse2;
+  if (simd == "avx2" || !__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512vl")) {
+    return Simd::kAvx2;
+  }
+  return Simd::kAvx512;
+}
+const Simd kSimd = ChooseSimd();
 
 using KeyedRowCopy = void (*)(const uint32_t*, uint32_t*, int32_t, uint32_t);
-KeyedRowCopy ChooseKeyedRowCopy() { return UseAvx2() ? CopyKeyedRowAvx2 : CopyKeyedRowSse2; }
+KeyedRowCopy ChooseKeyedRowCopy() {
+  return kSimd != Simd::kSse2 ? CopyKeyedRowAvx2 : CopyKeyedRowSse2;
+}
 const KeyedRowCopy CopyKeyedRow = ChooseKeyedRowCopy();
 #else
 constexpr auto CopyKeyedRow = CopyKeyedRowSse2;
@@ -140,6 +154,48 @@ void ForEachClearRun(const uint64_t* row, int32_t left, int32_t right, Emit emit
       emit);
 }
 
+// A row of a copy `words` words wide: fresh[k] = the bits of word k that the copy sets and
+// done[k] lacks, and done[k] takes them. The copy's bits come from sets_from, `shift` bits on;
+// its columns are those of head in its first word and of tail in its last, and where it is at
+// most kFewWords words wide, `keep` holds them for each word. Returns whether any bit is fresh.
+constexpr int32_t kFewWords = 4;
+inline bool MarkFresh(const uint64_t* sets_from, int shift, uint64_t head, uint64_t tail,
+                      const uint64_t* keep, int32_t words, uint64_t* done, uint64_t* fresh) {
+#ifdef __SSE2__
+  if (words <= kFewWords) {
+    // Two words a step. A word after the copy's is read from the rows' slack and written back
+    // as it was (its bits in `keep` are clear).
+    const __m128i right = _mm_cvtsi32_si128(shift), left = _mm_cvtsi32_si128(63 - shift);
+    __m128i any = _mm_setzero_si128();
+    for (int32_t k = 0; k < words; k += 2) {
+      const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sets_from + k));
+      const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sets_from + k + 1));
+      // Two shifts, so that a shift of 0 needs no branch.
+      const __m128i sets = _mm_and_si128(
+          _mm_or_si128(_mm_srl_epi64(low, right), _mm_sll_epi64(_mm_slli_epi64(high, 1), left)),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(keep + k)));
+      __m128i* const covered = reinterpret_cast<__m128i*>(done + k);
+      const __m128i was = _mm_loadu_si128(covered);
+      const __m128i is_fresh = _mm_andnot_si128(was, sets);
+      _mm_storeu_si128(covered, _mm_or_si128(was, sets));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(fresh + k), is_fresh);
+      any = _mm_or_si128(any, is_fresh);
+    }
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF;
+  }
+#endif
+  (void)keep;
+  uint64_t any = 0;
+  for (int32_t k = 0; k < words; ++k) {
+    uint64_t sets = (sets_from[k] >> shift) | ((sets_from[k + 1] << 1) << (63 - shift));
+    sets &= (k == 0 ? head : ~uint64_t{0}) & (k == words - 1 ? tail : ~uint64_t{0});
+    fresh[k] = sets & ~done[k];
+    done[k] |= sets;
+    any |= fresh[k];
+  }
+  return any != 0;
+}
+
 // `n` pixels; most runs are short, and a call to memcpy costs more than they do.
 inline void CopyPixels(const uint32_t* in, uint32_t* out, int32_t n) {
   if (n > 64) {
@@ -163,14 +219,14 @@ inline void CopyPixels(const uint32_t* in, uint32_t* out, int32_t n) {
 
 #if defined(__x86_64__) && defined(__GNUC__)
 // For every set bit of fresh[0 .. words), bit b of fresh[k] standing for column
-// (first_word + k) * 64 + b: out[column] = in[column + delta], eight pixels a step through a
-// masked store (AVX2), for rows of many short runs. The source is read in whole groups only
-// where the group lies in [safe_begin, safe_end), and pixel by pixel elsewhere.
-__attribute__((target("avx2"))) void CopyFreshBitsAvx2(const uint32_t* in, uint32_t* out,
-                                                       int32_t delta, const uint64_t* fresh,
-                                                       int32_t first_word, int32_t words,
-                                                       int32_t safe_begin, int32_t safe_end) {
-  const __m256i lanes = _mm256_set_epi32(128, 64, 32, 16, 8, 4, 2, 1);
+// (first_word + k) * 64 + b: out[column] = in[column + delta], eight pixels a step, for rows of
+// many short runs. store(column, mask) copies the group of eight from `column` whose bits `mask`
+// holds; it is called only where the source can be read in whole groups, where the group lies in
+// [safe_begin, safe_end), and the pixels elsewhere are copied one by one.
+template <typename StoreGroup>
+inline void ForEachFreshGroup(const uint32_t* in, uint32_t* out, int32_t delta,
+                              const uint64_t* fresh, int32_t first_word, int32_t words,
+                              int32_t safe_begin, int32_t safe_end, StoreGroup store) {
   for (int32_t k = 0; k < words; ++k) {
     const uint64_t bits = fresh[k];
     const int32_t base = (first_word + k) * 64;
@@ -183,18 +239,54 @@ __attribute__((target("avx2"))) void CopyFreshBitsAvx2(const uint32_t* in, uint3
         for (; m != 0; m &= m - 1) out[c + __builtin_ctz(m)] = in[c + __builtin_ctz(m) + delta];
         continue;
       }
-      const __m256i set = _mm256_cmpeq_epi32(
-          _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(m)), lanes), lanes);
-      _mm256_maskstore_epi32(reinterpret_cast<int*>(out + c), set,
-                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + c + delta)));
+      store(c, m);
     }
   }
 }
-const bool kHasAvx2 = UseAvx2();
+
+// Through AVX2's masked store.
+__attribute__((target("avx2"), flatten)) void CopyFreshBitsAvx2(
+    const uint32_t* in, uint32_t* out, int32_t delta, const uint64_t* fresh, int32_t first_word,
+    int32_t words, int32_t safe_begin, int32_t safe_end) {
+  const __m256i lanes = _mm256_set_epi32(128, 64, 32, 16, 8, 4, 2, 1);
+  ForEachFreshGroup(
+      in, out, delta, fresh, first_word, words, safe_begin,
+      safe_end, [=](int32_t c, uint32_t m) __attribute__((target("avx2"))) {
+        const __m256i set = _mm256_cmpeq_epi32(
+            _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(m)), lanes), lanes);
+        _mm256_maskstore_epi32(
+            reinterpret_cast<int*>(out + c), set,
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + c + delta)));
+      });
+}
+
+// Through AVX-512's mask registers, which take the bits as they are.
+__attribute__((target("avx2,avx512f,avx512vl"), flatten)) void CopyFreshBitsAvx512(
+    const uint32_t* in, uint32_t* out, int32_t delta, const uint64_t* fresh, int32_t first_word,
+    int32_t words, int32_t safe_begin, int32_t safe_end) {
+  ForEachFreshGroup(
+      in, out, delta, fresh, first_word, words, safe_begin,
+      safe_end, [=](int32_t c, uint32_t m) __attribute__((target("avx2,avx512f,avx512vl"))) {
+        const auto mask = static_cast<__mmask8>(m);
+        _mm256_mask_storeu_epi32(out + c, mask, _mm256_maskz_loadu_epi32(mask, in + c + delta));
+      });
+}
+
+using FreshBitsCopy = void (*)(const uint32_t*, uint32_t*, int32_t, const uint64_t*, int32_t,
+                               int32_t, int32_t, int32_t);
+// The masked copy where it is quick, none elsewhere: AVX2's masked store is slow on AMD's
+// processors (QUENVALE_SIMD=avx2 still chooses it, to test it there).
+FreshBitsCopy ChooseFreshBitsCopy() {
+  if (kSimd == Simd::kAvx512) return CopyFreshBitsAvx512;
+  if (kSimd == Simd::kAvx2 && (__builtin_cpu_is("intel") || WantedSimd() == "avx2")) {
+    return CopyFreshBitsAvx2;
+  }
+  return nullptr;
+}
+const FreshBitsCopy CopyFreshBits = ChooseFreshBitsCopy();
 #else
-constexpr bool kHasAvx2 = false;
-inline void CopyFreshBitsAvx2(const uint32_t*, uint32_t*, int32_t, const uint64_t*, int32_t,
-                              int32_t, int32_t, int32_t) {}
+constexpr void (*CopyFreshBits)(const uint32_t*, uint32_t*, int32_t, const uint64_t*, int32_t,
+                                int32_t, int32_t, int32_t) = nullptr;
 #endif
 
 }  // namespace
@@ -355,7 +447,7 @@ void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceC
   // pixels through a mask where the processor has one: what the copies in front leave of them
   // comes in many short runs. For the others, run by run costs less.
   bool in_groups = false;
-  if (kHasAvx2) {
+  if (CopyFreshBits != nullptr) {
     int64_t runs = 0;
     for (int32_t y = 0; y < box.Height(); ++y) {
       const uint64_t* bits = opaque.Row(y);
@@ -370,13 +462,17 @@ void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceC
   if (!behind_) ResetCovered();
   // A row's words of pixels that the copy in hand sets and no copy before it has.
   thread_local std::vector<uint64_t> fresh_buffer;
-  fresh_buffer.resize(static_cast<size_t>(width_) / 64 + 2);
+  fresh_buffer.resize(std::max<size_t>(kFewWords, static_cast<size_t>(width_) / 64 + 2));
   uint64_t* const fresh = fresh_buffer.data();
   for (auto c = clipped.rbegin(); c != clipped.rend(); ++c) {
     const int32_t first_word = c->dst.Left >> 6, last_word = (c->dst.Right - 1) >> 6;
     const int32_t words = last_word - first_word + 1;
     const uint64_t head = InColumns(first_word, c->dst.Left, c->dst.Right);
     const uint64_t tail = InColumns(last_word, c->dst.Left, c->dst.Right);
+    alignas(16) uint64_t keep[kFewWords] = {};
+    for (int32_t k = 0; k < std::min(words, kFewWords); ++k) {
+      keep[k] = InColumns(first_word + k, c->dst.Left, c->dst.Right);
+    }
     // This surface's column x reads source column x + delta, which is opaque bit
     // x + delta - box.Left + 64 of its row.
     const int32_t delta = c->src_left - c->dst.Left;
@@ -400,16 +496,7 @@ void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceC
       const int32_t row = y - c->dst.Top;
       const uint64_t* sets_from = opaque.Row(c->src_top + row - box.Top) + word_offset;
       uint64_t* done = covered_.Row(y) + 1 + first_word;
-      uint64_t any = 0;
-      for (int32_t k = 0; k < words; ++k) {
-        // Two shifts, so that a shift of 0 needs no branch.
-        uint64_t sets = (sets_from[k] >> shift) | ((sets_from[k + 1] << 1) << (63 - shift));
-        sets &= (k == 0 ? head : ~uint64_t{0}) & (k == words - 1 ? tail : ~uint64_t{0});
-        fresh[k] = sets & ~done[k];
-        done[k] |= sets;
-        any |= fresh[k];
-      }
-      if (any == 0) continue;  // hidden behind what is drawn already
+      if (!MarkFresh(sets_from, shift, head, tail, keep, words, done, fresh)) continue;  // hidden
       // Words this row has just filled may complete their band.
       const int32_t band = y / kBandRows;
       const int32_t band_end = std::min(height_, (band + 1) * kBandRows);
@@ -424,7 +511,7 @@ void SoftwareSurface::CopyEach(const Surface& source, const std::vector<SurfaceC
       const uint32_t* in = from->pixels_ + static_cast<size_t>(c->src_top + row) * from->width_;
       uint32_t* out = pixels_ + static_cast<size_t>(y) * width_;
       if (in_groups) {
-        CopyFreshBitsAvx2(in, out, delta, fresh, first_word, words, safe_begin, safe_end);
+        CopyFreshBits(in, out, delta, fresh, first_word, words, safe_begin, safe_end);
         continue;
       }
       ForEachRun(

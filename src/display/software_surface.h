@@ -20,11 +20,14 @@ class SoftwareSurface;
 
 // Rows of bits, one per pixel. A row is a word of 0, its bits from bit 64 on, and another word
 // of 0 after them, so that 64 bits can be read from any bit of a row, from 64 before its first.
+// After the last row come kSlack more words, so that a few words read (or rewritten as they
+// are) past the end of any row stay in memory.
 class PixelBits {
  public:
+  static constexpr size_t kSlack = 4;
   void Reset(int32_t width, int32_t height) {
     words_ = (static_cast<size_t>(width) + 63) / 64 + 2;
-    bits_.assign(words_ * static_cast<size_t>(height), 0);
+    bits_.assign(words_ * static_cast<size_t>(height) + kSlack, 0);
   }
   uint64_t* Row(int32_t y) { return bits_.data() + words_ * static_cast<size_t>(y); }
 

@@ -168,9 +168,10 @@ TEST(SoftwareSurfaceTest, CopyEachMatchesTheCopiesInTurn) {
   const auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 8; };
   const auto below = [&next](int32_t n) { return static_cast<int32_t>(next() % n); };
   int shown = 0;
-  for (const int32_t width : {1, 63, 64, 65, 130, 200}) {
+  for (const int32_t width : {1, 63, 64, 65, 130, 200, 330}) {
     for (int round = 0; round < 40; ++round) {
-      const int32_t sw = 1 + below(90), sh = 1 + below(12);
+      // Copies up to six words of coverage wide on the widest surface.
+      const int32_t sw = 1 + below(width > 200 ? 300 : 90), sh = 1 + below(12);
       SoftwareSurface source(sw, sh);
       for (int32_t y = 0; y < sh; ++y) {
         for (int32_t x = 0; x < sw; ++x) source.SetPixel(x, y, below(3) == 0 ? kKey : next());
