@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace quenvale {
 
@@ -86,12 +87,6 @@ struct Touch {
   Vector difference;
   float distance;
 };
-
-inline Touch TouchOf(const Vector& a, const Vector& b, int32_t j) {
-  Vector d = Copy(a);
-  Subtract(d, b);
-  return Touch{j, d, Length(d)};
-}
 
 // Calls near(i, j, difference, squared) for every pair i < j < n whose corners' difference, rounded
 // as Subtract rounds it, has a squared length (in double, as Length sums it) of at most reach²,
@@ -251,13 +246,21 @@ class NearList {
     if (out->touches.size() < partners_.size()) out->touches.resize(partners_.size());
     Touch* const touches = out->touches.data();
     int32_t count = 0;
+    // Whether a candidate touches is told by its square, so that the next candidate's slot
+    // does not wait for this one's square root.
+    const double most = most_squared_;
     for (int32_t i = 0; i < n; ++i) {
       out->from[i] = count;
       const Vector a = sprites[i].Position;
       for (int32_t k = start_[i], end = start_[i + 1]; k < end; ++k) {
         const int32_t j = partners_[k];
-        touches[count] = TouchOf(a, sprites[j].Position, j);
-        count += touches[count].distance <= width;
+        Vector d = Copy(a);
+        Subtract(d, sprites[j].Position);
+        // As Length takes it.
+        const double x = d.X, y = d.Y;
+        const double squared = x * x + y * y;
+        touches[count] = Touch{j, d, RoundToFloat(std::sqrt(squared))};
+        count += squared <= most;
       }
     }
     out->from[n] = count;
@@ -283,8 +286,30 @@ class NearList {
     return std::sqrt(first) + std::sqrt(second) <= margin_;
   }
 
+  // The largest square whose root, rounded as Length rounds it, is at most `width`: that
+  // rounding never decreases as the square grows, so the squares within it are exactly those of
+  // the touching pairs. Found by bisection over the doubles' bit patterns, which are ordered as
+  // the non-negative doubles are; -1 where even a square of 0 is too far.
+  static double MostSquaredWithin(int32_t width) {
+    const auto within = [width](uint64_t bits) {
+      double square = 0;
+      std::memcpy(&square, &bits, sizeof square);
+      return RoundToFloat(std::sqrt(square)) <= width;
+    };
+    uint64_t near = 0, far = 0x7FF0000000000000u;  // 0 and infinity
+    if (!within(near)) return -1;
+    while (far - near > 1) {
+      const uint64_t middle = near + (far - near) / 2;
+      (within(middle) ? near : far) = middle;
+    }
+    double square = 0;
+    std::memcpy(&square, &near, sizeof square);
+    return square;
+  }
+
   void Make(const std::vector<Sprite>& sprites, int32_t n, int32_t width) {
     n_ = n;
+    if (width != width_) most_squared_ = MostSquaredWithin(width);
     width_ = width;
     // Wide enough that a list lasts several steps at the speed of the fastest sprite; but a
     // wider margin makes every step test more candidates, so at most half the width.
@@ -325,6 +350,7 @@ class NearList {
 
   int32_t n_ = -1;
   int32_t width_ = -1;
+  double most_squared_ = -1;
   double margin_ = 0;
   bool made_ = false;
   bool reusable_ = false;

@@ -223,6 +223,37 @@ TEST(MotionTest, GridMatchesThePlainLoopAtTheExtremes) {
   }
 }
 
+// A pair whose Length rounds down to the width touches, though its squared distance is more
+// than the width's square; one a little farther does not.
+TEST(MotionTest, PairsJustBeyondTheWidthTouchAsTheirLengthRounds) {
+  struct Edge {
+    int width;
+    float touching_dy, apart_dy;  // the second corner's offset across the line of the pair
+  };
+  for (const Edge& e : {Edge{128, 1.0f / 32, 1.0f / 8}, Edge{16384, 1.0f, 8.0f}}) {
+    const Vector near(static_cast<float>(e.width), e.touching_dy);
+    ASSERT_EQ(Length(near), e.width);
+    ASSERT_GT(double{near.X} * near.X + double{near.Y} * near.Y,
+              static_cast<double>(e.width) * e.width);
+    ASSERT_GT(Length(Vector(static_cast<float>(e.width), e.apart_dy)), e.width);
+    // Pairs far apart from each other, every other one just touching.
+    std::vector<Sprite> grid(32);
+    for (int k = 0; k < 16; ++k) {
+      const float x = static_cast<float>(k) * 3 * e.width;
+      grid[2 * k].Position = Vector(x, 0);
+      grid[2 * k + 1].Position = Vector(x + e.width, k % 2 == 0 ? e.touching_dy : e.apart_dy);
+      grid[2 * k].Velocity = Vector(1, 0);
+      grid[2 * k + 1].Velocity = Vector(-1, 0.5f);
+    }
+    std::vector<Sprite> plain = grid;
+    const auto pairs = TouchingPairsPlain(plain, 32, e.width);
+    ASSERT_EQ(pairs.size(), size_t{8});
+    for (const auto& [i, j] : pairs) ExchangeAsWritten(plain[i], plain[j]);
+    CollideSprites(grid, 32, e.width);
+    EXPECT_TRUE(SameBits(grid, plain)) << "width " << e.width;
+  }
+}
+
 // Thousands of pictures in one place have more touching pairs than are kept between steps:
 // they are exchanged as they are found, still exactly as the plain loop exchanges them.
 TEST(MotionTest, APileTooCrowdedToKeepMatchesThePlainLoop) {
