@@ -256,10 +256,8 @@ class NearList {
         const int32_t j = partners_[k];
         Vector d = Copy(a);
         Subtract(d, sprites[j].Position);
-        // As Length takes it.
-        const double x = d.X, y = d.Y;
-        const double squared = x * x + y * y;
-        touches[count] = Touch{j, d, RoundToFloat(std::sqrt(squared))};
+        const double squared = static_cast<double>(d.X) * d.X + static_cast<double>(d.Y) * d.Y;
+        touches[count] = Touch{j, d, Length(d)};
         count += squared <= most;
       }
     }
